@@ -1,0 +1,46 @@
+// The headless front-end's screen: event lines to stdout, message boxes to stderr.
+//
+// Used on the loop thread only. Every event-list line goes to stdout as the list shows it, flushed per
+// line, so a supervisor (systemd, a terminal, a test) sees each one at once. Questions are answered
+// "no" and file pickers "cancel": nobody is there to answer them.
+#pragma once
+
+#include <cstdio>
+
+#include "app/manager_view.h"
+
+namespace hm {
+
+class EventLoop;
+
+class HeadlessView : public ManagerView {
+public:
+    HeadlessView(EventLoop& loop, std::FILE* out = stdout, std::FILE* err = stderr);
+
+    void EventLineAdded(const std::string& line) override;
+    void EventLinesRemoved(size_t) override {}
+    void SetTitle(const std::string& title) override { title_ = title; }
+    void SetInfo(InfoField, const std::string&) override {}
+    void UpdateServerLine(const StatusLine&) override {}
+    void RemoveServerLine(unsigned) override {}
+    void EnableStopAllButtons(bool) override {}
+    void Minimize() override {}
+    void ShowNormal() override {}
+    std::unique_ptr<ProgressSteps> CreateProgress() override { return nullptr; }
+    void MessageBox(const std::string& text) override;
+    bool AskYesNo(const std::string& question) override;
+    bool PickFile(const std::string&, const std::string&, std::string&) override { return false; }
+    void RequestClose() override;
+
+    bool closeRequested() const { return closeRequested_; }
+    const std::string& title() const { return title_; }
+
+private:
+    EventLoop& loop_;
+    std::FILE* out_;
+    std::FILE* err_;
+    std::string title_;
+    bool closeRequested_ = false;
+};
+
+}  // namespace hm

@@ -1,0 +1,47 @@
+// What the server manager needs from a screen: the main window seen through an interface.
+//
+// Two implementations: the Qt main window and the headless front-end. Called on the user-interface
+// thread only. Questions return the operator's answer; the headless view answers them itself.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "eventlog/event_log.h"
+#include "servers/progress.h"
+
+namespace hm {
+
+// The six columns of one status line: PID, Name, Mission, Game type, Port, Status.
+struct StatusLine {
+    std::string pid, name, mission, gameType, port, status;
+    unsigned portNumber = 0;
+};
+
+// Identifiers of the information fields of the main window.
+enum class InfoField { GameVersion = 1005, GameFolder = 1006, NetworkAddress = 1007 };
+
+class ManagerView : public EventListSink {
+public:
+    ~ManagerView() override = default;
+
+    virtual void SetTitle(const std::string& title) = 0;
+    virtual void SetInfo(InfoField field, const std::string& text) = 0;
+    virtual void UpdateServerLine(const StatusLine& line) = 0;
+    virtual void RemoveServerLine(unsigned port) = 0;
+    virtual void EnableStopAllButtons(bool enable) = 0;
+    virtual void Minimize() = 0;
+    virtual void ShowNormal() = 0;
+    // A progress window: null when the front-end shows none.
+    virtual std::unique_ptr<ProgressSteps> CreateProgress() = 0;
+    virtual void MessageBox(const std::string& text) = 0;
+    virtual bool AskYesNo(const std::string& question) = 0;
+    // Returns false for cancel.
+    virtual bool PickFile(const std::string& title, const std::string& filter, std::string& chosen) = 0;
+    // Ends the main window's run after the current task (the shutdown sequence follows).
+    virtual void RequestClose() = 0;
+    virtual void Repaint() {}
+};
+
+}  // namespace hm

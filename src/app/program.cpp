@@ -1,0 +1,219 @@
+#include "app/program.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <future>
+#include <thread>
+
+#include "app/commands.h"
+#include "app/headless_loop.h"
+#include "app/headless_view.h"
+#include "app/server_manager.h"
+#include "eventlog/jotwell_binding.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/local_channel.h"
+#include "platform/named_mutex.h"
+#include "platform/registry.h"
+
+namespace hm {
+
+namespace {
+
+std::atomic<bool> g_exitSignal{false};
+
+extern "C" void OnExitSignal(int) { g_exitSignal.store(true); }
+
+struct Arguments {
+    bool headless = false;
+    bool help = false;
+    std::vector<std::string> send;  // command words for the running instance
+    std::string error;
+};
+
+Arguments ParseArguments(int argc, char** argv) {
+    Arguments args;
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--headless") {
+            args.headless = true;
+        } else if (word == "--help" || word == "-h") {
+            args.help = true;
+        } else if (word == "--send") {
+            for (++i; i < argc; ++i) args.send.emplace_back(argv[i]);
+            if (args.send.empty()) args.error = "--send needs a command";
+        } else {
+            args.error = "unknown argument: " + word;
+        }
+    }
+    return args;
+}
+
+uint32_t TimerPeriod() {
+    const char* text = std::getenv("HALDMOOR3_TIMER_MS");
+    if (!text || !*text) return 15000;
+    const unsigned long value = std::strtoul(text, nullptr, 10);
+    return value >= 10 && value <= 3600000 ? static_cast<uint32_t>(value) : 15000;
+}
+
+// Receives commands of later starts and runs each on the loop thread; the answer travels back
+// through a promise so that the loop thread never waits for this one.
+class CommandServer {
+public:
+    CommandServer(HeadlessLoop& loop, ServerManager& manager) : loop_(loop), manager_(manager) {}
+    ~CommandServer() { Stop(); }
+
+    bool Start(const std::string& path) {
+        if (!server_.Listen(path)) return false;
+        thread_ = std::thread([this] { Serve(); });
+        return true;
+    }
+    // Called on the loop thread after the loop ended: commands already queued still get their
+    // answers; a command that comes later is told that the program is ending.
+    void Stop() {
+        stop_ = true;
+        loop_.RunPending();
+        if (thread_.joinable()) thread_.join();
+        server_.Close();
+    }
+
+private:
+    void Serve() {
+        while (!stop_) {
+            std::string request;
+            int connection = -1;
+            if (!server_.Accept(200, request, connection)) continue;
+            auto answer = std::make_shared<std::promise<std::string>>();
+            std::future<std::string> future = answer->get_future();
+            const std::vector<std::string> words = DecodeCommand(request);
+            loop_.Post([this, answer, words] {
+                bool closes = false;
+                answer->set_value(ExecuteCommand(manager_, words, &closes));
+            });
+            // The loop may be busy with a long stop; the sender waits as long as we do.
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+            bool ready = false;
+            while (!(ready = future.wait_for(std::chrono::milliseconds(100)) == std::future_status::ready)) {
+                if (stop_ || std::chrono::steady_clock::now() > until) break;
+            }
+            if (ready) {
+                server_.Answer(connection, future.get());
+            } else if (stop_) {
+                server_.Answer(connection, "Error: Haldmoor3 is shutting down.\n");
+            } else {
+                server_.Answer(connection, "Error: the running instance did not answer in time.\n");
+            }
+        }
+    }
+
+    HeadlessLoop& loop_;
+    ServerManager& manager_;
+    LocalServer server_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+int RunHeadless(JotwellBinding& jotwell, Registry& registry) {
+    HeadlessLoop loop;
+    HeadlessView view(loop);
+    ManagerContext context;
+    context.clock = &RealClock();
+    context.loop = &loop;
+    context.view = &view;
+    context.jotwell = &jotwell;
+    context.registry = &registry;
+    context.timerPeriodMs = TimerPeriod();
+
+    std::signal(SIGTERM, OnExitSignal);
+    std::signal(SIGINT, OnExitSignal);
+    std::signal(SIGHUP, OnExitSignal);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    if (jotwell.useGlobalJotwell()) jotwell.WriteGlobalLog("");
+    int result = 0;
+    {
+        ServerManager manager(context);
+        CommandServer commands(loop, manager);
+        if (!commands.Start(InstanceSocketPath())) {
+            std::fprintf(stderr, "Cannot open the command socket %s; --send will not reach this instance.\n",
+                         InstanceSocketPath().c_str());
+        }
+        manager.StartUp();
+        if (manager.initializationFailed()) view.RequestClose();
+        loop.Run(&g_exitSignal);
+        if (g_exitSignal.load()) manager.CommandExit();  // a signal acts as "Exit": servers keep running
+        commands.Stop();
+        manager.ShutDown();
+    }
+    // By now the switch holds the value of the global options.
+    if (jotwell.useGlobalJotwell()) {
+        jotwell.WriteGlobalLog("Haldmoor3 shutdown.");
+        RealClock().Sleep(300);
+    }
+    return result;
+}
+
+}  // namespace
+
+std::string InstanceSocketPath() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime && *runtime) return std::string(runtime) + "/haldmoor3.sock";
+    const char* user = std::getenv("USER");
+    return std::string("/tmp/haldmoor3-") + (user && *user ? user : "user") + ".sock";
+}
+
+int RunProgram(int argc, char** argv) {
+    const Arguments args = ParseArguments(argc, argv);
+    if (!args.error.empty()) {
+        std::fprintf(stderr, "haldmoor3: %s\n\n%s", args.error.c_str(), UsageText().c_str());
+        return 2;
+    }
+    if (args.help) {
+        std::fputs(UsageText().c_str(), stdout);
+        return 0;
+    }
+
+    // Bind the logging library and read its switch.
+    Registry registry;
+    JotwellBinding jotwell;
+    jotwell.BindAtStartup(fs::ExecutableFolder(), registry);
+
+    // Leftovers of a self-update; errors are ignored.
+    fs::DeleteFile("New_Haldmoor3.exe");
+    RealClock().Sleep(100);
+    fs::DeleteFile("WaitMutCopy_HMR_tmp.exe");
+
+    // The single-instance rule: the local mutex decides, the global one only exists.
+    NamedMutex localMutex;
+    NamedMutex globalMutex;
+    bool anotherInstance = false;
+    localMutex.Create("Haldmoor3", &anotherInstance);
+    globalMutex.Create("Global\\Haldmoor3");
+
+    if (anotherInstance) {
+        const std::vector<std::string> words = args.send.empty() ? std::vector<std::string>{"front"} : args.send;
+        std::string answer;
+        if (!LocalRequest(InstanceSocketPath(), EncodeCommand(words), answer, 130000)) {
+            std::fprintf(stderr, "haldmoor3: another instance runs but did not answer.\n");
+            return 1;
+        }
+        std::fputs(answer.c_str(), stdout);
+        return answer.rfind("Error:", 0) == 0 ? 1 : 0;
+    }
+    if (!args.send.empty()) {
+        std::fprintf(stderr, "haldmoor3: Haldmoor3 is not running.\n");
+        return 1;
+    }
+    if (!args.headless) {
+        std::fprintf(stderr,
+                     "haldmoor3: this build has no window front-end yet.\n"
+                     "Run it without a display: haldmoor3 --headless\n");
+        return 2;
+    }
+    return RunHeadless(jotwell, registry);
+}
+
+}  // namespace hm

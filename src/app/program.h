@@ -1,0 +1,17 @@
+// The process: start steps, the single-instance rule, the headless run, and the end.
+//
+// RunProgram is main(). It binds the logging library, removes the self-update's leftovers, decides
+// whether another instance runs (then hands it the request and ends without logging anything),
+// and otherwise runs the server manager until an exit command or a signal.
+#pragma once
+
+#include <string>
+
+namespace hm {
+
+int RunProgram(int argc, char** argv);
+
+// Path of the command socket beside the instance mutex.
+std::string InstanceSocketPath();
+
+}  // namespace hm

@@ -1,0 +1,376 @@
+#include "app/server_manager.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "eventlog/event_loop.h"
+#include "eventlog/jotwell_binding.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "servers/dialog_state.h"
+
+namespace hm {
+
+ServerManager::ServerManager(const ManagerContext& context)
+    : systemInfo(context.workingFolder),
+      events(*context.clock, context.jotwell, context.loop),
+      ctx_(context),
+      clock_(*context.clock),
+      view_(*context.view) {
+    lastSaveTick = clock_.TickCount();
+    events.SetSink(&view_);
+    // A new options record offers the global log exactly when the library is there.
+    configs.globalOptions = CGlobalOptions(clock_.TickCount(), ctx_.jotwell && ctx_.jotwell->jotwellPresent());
+}
+
+ServerManager::~ServerManager() {
+    if (supervisorTimer && ctx_.loop) ctx_.loop->KillTimer(supervisorTimer);
+}
+
+std::string ServerManager::WindowTitle(uint32_t version) {
+    char title[512];
+    if (version >= 0x030054) {
+        std::snprintf(title, sizeof title, "%s v%u.%u by %s  >>> new version %u.%u.%u available <<<", "Haldmoor3", 3u,
+                      0u, kAuthorCredit, (version >> 16) & 0xFF, (version >> 8) & 0xFF, version & 0xFF);
+    } else {
+        std::snprintf(title, sizeof title, "%s v%u.%u by %s", "Haldmoor3", 3u, 0u, kAuthorCredit);
+    }
+    return title;
+}
+
+void ServerManager::ReportLoad(StoreLoad result, const std::string& file, const std::string& keptAs) {
+    if (result == StoreLoad::Damaged) {
+        events.AddEvent("Error: %s is damaged; what could be read was loaded, the file was kept as %s.", file.c_str(),
+                        keptAs.c_str());
+    }
+}
+
+void ServerManager::StartUp() {
+    // 1-3: window, title, info fields.
+    view_.Minimize();
+    view_.SetTitle(WindowTitle(0));
+    view_.SetInfo(InfoField::NetworkAddress, systemInfo.localAddresses.empty()
+                                                 ? std::string("not found")
+                                                 : systemInfo.NetworkAddressText());
+    view_.SetInfo(InfoField::GameFolder, "");
+    view_.SetInfo(InfoField::GameVersion, "");
+
+    // 4-5.
+    std::string folder = systemInfo.configFolder.substr(0, 2047);
+    events.AddEvent("Haldmoor3 configuration: %s", folder.c_str());
+    events.AddEvent("Initializing...");
+    std::unique_ptr<ProgressSteps> progress = view_.CreateProgress();
+    if (progress) progress->Setup("Initializing Haldmoor", 12);
+
+    // 6: network info.
+    if (progress) progress->Step("Determine network info...");
+    systemInfo.AddHostAddresses();
+    view_.SetInfo(InfoField::NetworkAddress, systemInfo.NetworkAddressText());
+
+    // 7-9: the game installation joins the sequence here once it exists.
+
+    // 10-11: server configurations and global options.
+    StoreLoad loaded = configs.Load(systemInfo.configFolder, progress.get());
+    configsLoaded_ = true;
+    ReportLoad(loaded, systemInfo.configFolder + CServerConfigArray::kFileName, configs.LastDamagedPath());
+    if (ctx_.jotwell) ctx_.jotwell->setUseGlobalJotwell(configs.globalOptions.useJotwellForEventLog != 0);
+
+    // 12-13: player records, tracker list and the installation check join here.
+
+    // 14: the lobby link.
+    if (configs.globalOptions.mroDetection) lobbyLink.Start();
+
+    // 15: the supervisor timer.
+    if (ctx_.loop) supervisorTimer = ctx_.loop->SetTimer(ctx_.timerPeriodMs, [this] { SupervisorTick(); });
+
+    // 16: server infos.
+    loaded = servers.Load(systemInfo.configFolder, progress.get(), ctx_.attach);
+    serverInfosLoaded_ = true;
+    ReportLoad(loaded, systemInfo.configFolder + CServerInfoArray::kFileName, servers.LastDamagedPath());
+
+    // 17: the remote info server joins here.
+
+    // 18: tick-count values that mean nothing in a new run.
+    configs.globalOptions.remoteInfo.enabled = 0;
+    configs.globalOptions.lastVersionCheck = 0;
+    configs.globalOptions.antiCheat.hostsDenyLastUpdate = 0;
+    configs.globalOptions.antiCheat.nicknamesLastUpdate = 0;
+
+    // 19: the update checker joins here.
+
+    // 20: re-attach.
+    for (size_t i = 0; i < servers.entries.size(); ++i) {
+        CServerInfo& entry = *servers.entries[i];
+        const unsigned port = entry.config.launch.serverPort;
+        const char* name = entry.config.game.gameName.c_str();
+        if (entry.processId != 0 || entry.config.schedule.enabled) {
+            events.AddEvent("Server %u (%s): Running/scheduled.", port, name);
+            UpdateLine(entry);
+        } else if (entry.config.game.selective) {
+            events.AddEvent("Server %u (%s): Selective server and running/scheduled.", port, name);
+            UpdateLine(entry);
+        } else {
+            events.AddEvent("Server %u (%s): Starting...", port, name);
+            StartServerAt(i);
+        }
+    }
+
+    // 21: the automatic start of configured servers joins here with the launch module.
+
+    // 22-23.
+    RefreshStopAllButtons();
+    events.AddEvent("Initialization completed.");
+
+    // 25.
+    view_.SetTitle(WindowTitle(configs.globalOptions.versionCheck ? configs.globalOptions.latestVersion : 0));
+
+    // 27.
+    if (progress) progress->Step("Finished!");
+    progress.reset();
+    view_.ShowNormal();
+}
+
+void ServerManager::ShutDown() {
+    // 1-3.
+    events.enabled = false;
+    if (supervisorTimer && ctx_.loop) {
+        ctx_.loop->KillTimer(supervisorTimer);
+        supervisorTimer = 0;
+    }
+
+    // 4.
+    std::unique_ptr<ProgressSteps> progress = view_.CreateProgress();
+    if (progress) progress->Setup("Shutting down Haldmoor3...", 10);
+
+    // 5: log out of every console; the game servers keep running.
+    for (auto& entry : servers.entries) {
+        if (entry->console) entry->CloseConsole(false, clock_);
+    }
+
+    // 6.
+    lobbyLink.Stop();
+
+    // 7: stores, only those that were read in this run.
+    if (serverInfosLoaded_) servers.Store(systemInfo.configFolder, progress.get());
+    if (configsLoaded_) configs.Store(systemInfo.configFolder, progress.get());
+
+    // 9.
+    if (progress) progress->Step("Finished!");
+}
+
+void ServerManager::StoreAll(bool withProgress) {
+    std::unique_ptr<ProgressSteps> progress = withProgress ? view_.CreateProgress() : nullptr;
+    if (serverInfosLoaded_) servers.Store(systemInfo.configFolder, progress.get());
+    if (configsLoaded_) configs.Store(systemInfo.configFolder, progress.get());
+}
+
+void ServerManager::SupervisorTick() {
+    RefreshStopAllButtons();
+    if (supervisorTicks < 100000) ++supervisorTicks;
+    const Tick now = clock_.TickCount();
+    if (Elapsed(now, lastSaveTick) > kSaveIntervalMs) {
+        lastSaveTick = now;
+        StoreAll(false);
+    }
+}
+
+void ServerManager::RefreshStopAllButtons() { view_.EnableStopAllButtons(!statusLines_.empty()); }
+
+void ServerManager::FixUpdateAttempts() {
+    if (configs.globalOptions.updateAttempts > 1) configs.globalOptions.updateAttempts = 0;
+}
+
+void ServerManager::CommandExit() {
+    FixUpdateAttempts();
+    view_.RequestClose();
+}
+
+void ServerManager::CommandStopAndExit() {
+    events.AddEvent("Stopping all servers...");
+    StopAllServers();
+    FixUpdateAttempts();
+    view_.RequestClose();
+}
+
+void ServerManager::CommandStopEmptyAndExit() {
+    events.AddEvent("Stopping all empty servers...");
+    StopEmptyServers();
+    FixUpdateAttempts();
+    view_.RequestClose();
+}
+
+void ServerManager::CommandStopAll() { StopAllServers(); }
+void ServerManager::CommandStopEmpty() { StopEmptyServers(); }
+
+StatusLine ServerManager::MakeStatusLine(const CServerInfo& entry) {
+    StatusLine line;
+    const CServerConfig& config = entry.config;
+    line.pid = entry.processId ? std::to_string(entry.processId) : "-";
+    line.name = config.game.gameName;
+    line.mission = config.game.missionTitle;
+    line.gameType = config.game.scriptName;
+    line.portNumber = config.launch.serverPort;
+    line.port = std::to_string(line.portNumber);
+    if (entry.processId != 0) {
+        line.status = "Running";
+        if (config.game.connectionKind == 1) line.status += " - MRO";
+        if (config.game.connectionKind == 2) line.status += " - TCP/IP";
+    } else {
+        line.status = "Stopped";
+    }
+    if (config.schedule.enabled) line.status += " (scheduled)";
+    return line;
+}
+
+std::vector<StatusLine> ServerManager::StatusLines() const { return statusLines_; }
+
+void ServerManager::UpdateLine(const CServerInfo& entry) {
+    StatusLine line = MakeStatusLine(entry);
+    auto found = std::find_if(statusLines_.begin(), statusLines_.end(),
+                              [&](const StatusLine& l) { return l.portNumber == line.portNumber; });
+    if (found != statusLines_.end()) {
+        *found = line;
+    } else {
+        statusLines_.insert(statusLines_.begin(), line);  // a new line goes to the top
+    }
+    view_.UpdateServerLine(line);
+}
+
+void ServerManager::RemoveLine(unsigned port) {
+    std::erase_if(statusLines_, [&](const StatusLine& l) { return l.portNumber == port; });
+    view_.RemoveServerLine(port);
+}
+
+int ServerManager::StartServerAt(size_t& index) {
+    CServerInfo& entry = *servers.entries[index];
+    const unsigned port = entry.config.launch.serverPort;
+    if (ctx_.control && ctx_.control->LaunchServer(entry)) {
+        UpdateLine(entry);
+        return 1;
+    }
+    events.AddEvent("Server %u: Startup failed.", port);
+    if (!ctx_.control) return 0;  // nothing can launch in this build: keep the entry for a later start
+    RemoveServer(index);
+    return 0;
+}
+
+void ServerManager::StopServer(CServerInfo& entry) {
+    if (ctx_.control) {
+        ctx_.control->StopServer(entry);
+        return;
+    }
+    const unsigned port = entry.config.launch.serverPort;
+    bool connected = false;
+    if (entry.config.game.allowRemoteConsole && entry.console) connected = entry.CloseConsole(true, clock_) != 0;
+    if (entry.process) {
+        if (connected) entry.process->Wait(2000);
+        if (entry.process->IsRunning()) entry.process->Terminate();
+        entry.process.reset();
+    }
+    entry.processId = 0;
+    entry.threadId = 0;
+    events.AddEvent("Server %u: Stopped.", port);
+}
+
+void ServerManager::RemoveServer(size_t& index) {
+    CServerInfo& entry = *servers.entries[index];
+    const unsigned port = entry.config.launch.serverPort;
+    entry.stoppedOnPurpose = 0;
+    StopServer(entry);
+    events.AddEvent("Server %u: Removed.", port);
+    RemoveLine(port);
+    {
+        std::lock_guard<std::recursive_mutex> lock(serverListLock);
+        servers.entries.erase(servers.entries.begin() + static_cast<std::ptrdiff_t>(index));
+    }
+    --index;  // the caller's loop steps on to the entry that took this place
+}
+
+void ServerManager::StopAllServers() {
+    for (size_t i = servers.entries.size(); i-- > 0;) {
+        size_t index = i;
+        RemoveServer(index);
+        view_.Repaint();
+    }
+    RefreshStopAllButtons();
+}
+
+void ServerManager::StopEmptyServers() {
+    for (size_t i = servers.entries.size(); i-- > 0;) {
+        CServerInfo& entry = *servers.entries[i];
+        if (!(entry.console && entry.console->HasPlayers())) {
+            size_t index = i;
+            RemoveServer(index);
+        }
+        view_.Repaint();
+    }
+    RefreshStopAllButtons();
+}
+
+size_t ServerManager::StopServersOnPorts(const std::vector<unsigned>& ports) {
+    size_t found = 0;
+    for (size_t i = servers.entries.size(); i-- > 0;) {
+        if (std::find(ports.begin(), ports.end(), servers.entries[i]->config.launch.serverPort) == ports.end()) continue;
+        size_t index = i;
+        RemoveServer(index);
+        ++found;
+    }
+    RefreshStopAllButtons();
+    return found;
+}
+
+std::string ServerManager::StartByNames(const std::vector<std::string>& names) {
+    std::string answer;
+    for (const std::string& name : names) {
+        const CServerConfig* found = nullptr;
+        for (const CServerConfig& config : configs.configs) {
+            if (config.game.gameName == name) {
+                found = &config;
+                break;
+            }
+        }
+        if (!found) {
+            answer += "Error: no configuration named \"" + name + "\".\n";
+        } else if (!ctx_.control) {
+            answer += "Error: cannot start \"" + name + "\": this build has no server launcher.\n";
+        } else if (ctx_.control->StartConfiguration(*found)) {
+            answer += "Started \"" + name + "\".\n";
+        } else {
+            answer += "Error: \"" + name + "\" was not started.\n";
+        }
+    }
+    return answer;
+}
+
+GlobalOptionsForm ServerManager::OpenGlobalOptions() {
+    settingsDialogOpen = 1;
+    GlobalOptionsForm form = FormFromOptions(configs.globalOptions);
+    if (!ctx_.jotwell || !ctx_.jotwell->jotwellPresent()) form.options.useJotwellForEventLog = 0;
+    return form;
+}
+
+FieldCheck ServerManager::CloseGlobalOptions(const GlobalOptionsForm& form, bool ok) {
+    CGlobalOptions result = form.options;
+    if (ok) {
+        FieldCheck check = ApplyForm(form, result);
+        if (!check.ok()) return check;  // the dialog stays open
+    }
+    settingsDialogOpen = 0;
+    if (ok) {
+        configs.globalOptions = result;
+        // The game installation refresh and the remote info server restart join here with their modules.
+        view_.SetTitle(WindowTitle(result.versionCheck ? result.latestVersion : 0));
+        if (result.mroDetection) {
+            lobbyLink.Start();
+        } else {
+            lobbyLink.Stop();
+        }
+    }
+    if (ctx_.jotwell) {
+        ctx_.jotwell->setUseGlobalJotwell(result.useJotwellForEventLog != 0);
+        if (ctx_.registry) JotwellBinding::StoreSwitch(*ctx_.registry, result.useJotwellForEventLog != 0);
+    }
+    return FieldCheck{};
+}
+
+}  // namespace hm

@@ -1,0 +1,136 @@
+// The main window's logic: owns every store and service for the life of the window, runs the
+// start-up and shutdown sequences, the operator's commands and the supervisor tick.
+//
+// Lives on the user-interface thread; every method is called there. It sees the screen only through
+// ManagerView and the thread through EventLoop, so the same object serves the Qt window, the headless
+// front-end and the tests. Worker threads reach it only through the event list (AddEvent) and posted
+// tasks. Stores that were never loaded (a failed initialisation) are never written back.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/manager_view.h"
+#include "app/system_info.h"
+#include "eventlog/event_log.h"
+#include "platform/clock.h"
+#include "servers/global_options_rules.h"
+#include "servers/server_config_array.h"
+#include "servers/server_info_array.h"
+
+namespace hm {
+
+class EventLoop;
+class JotwellBinding;
+class Registry;
+
+// Carries out launches and stops of game servers; the launch module provides the real one.
+class ServerControl {
+public:
+    virtual ~ServerControl() = default;
+    // Starts (or restarts) the entry's process. True on success.
+    virtual bool LaunchServer(CServerInfo& entry) = 0;
+    // Stops the process and cleans up; the entry stays.
+    virtual void StopServer(CServerInfo& entry) = 0;
+    // Starts one configuration as the server list's "Start" does. True when it was accepted.
+    virtual bool StartConfiguration(const CServerConfig& config) = 0;
+};
+
+struct ManagerContext {
+    Clock* clock = nullptr;
+    EventLoop* loop = nullptr;
+    ManagerView* view = nullptr;
+    JotwellBinding* jotwell = nullptr;  // may be null: no global log
+    Registry* registry = nullptr;
+    std::string workingFolder;          // "" = the current folder
+    uint32_t timerPeriodMs = 15000;     // supervisor period
+    ServerControl* control = nullptr;   // null: the built-in stop, no launches
+    // Re-attaches a stored process identifier (null: the store's default identity check).
+    CServerInfoArray::AttachFunction attach;
+};
+
+// The online lobby link: the service is gone; start and stop do nothing.
+class LobbyLink {
+public:
+    void Start() {}
+    void Stop() {}
+};
+
+class ServerManager {
+public:
+    static constexpr uint32_t kProgramVersion = 0x030053;  // 3.0.83
+    static constexpr const char* kAuthorCredit = "the Haldmoor3 developers";
+    static constexpr uint32_t kSaveIntervalMs = 900000;
+
+    explicit ServerManager(const ManagerContext& context);
+    ~ServerManager();
+
+    // The sequences of the main window.
+    void StartUp();
+    void ShutDown();
+    void SupervisorTick();
+
+    // Operator commands.
+    void CommandExit();
+    void CommandStopAndExit();
+    void CommandStopEmptyAndExit();
+    void CommandStopAll();
+    void CommandStopEmpty();
+
+    // Servers.
+    int StartServerAt(size_t& index);
+    void RemoveServer(size_t& index);
+    void StopAllServers();
+    void StopEmptyServers();
+    // Stops and removes the entries on these ports; returns how many were found.
+    size_t StopServersOnPorts(const std::vector<unsigned>& ports);
+    // Starts the configurations with these names; returns one answer line per name.
+    std::string StartByNames(const std::vector<std::string>& names);
+
+    // The global options dialog: the form it opens with (the library switch cleared when the library
+    // is absent), and its end. With ok, an out-of-range value keeps the dialog open (the check says
+    // which); otherwise the options are taken over. Either way the switch of the global log follows the
+    // dialog's copy and is written to the registry.
+    GlobalOptionsForm OpenGlobalOptions();
+    FieldCheck CloseGlobalOptions(const GlobalOptionsForm& form, bool ok);
+
+    std::vector<StatusLine> StatusLines() const;
+    static StatusLine MakeStatusLine(const CServerInfo& entry);
+    static std::string WindowTitle(uint32_t version);
+    void StoreAll(bool withProgress);
+
+    bool initializationFailed() const { return initFailed_; }
+    uint32_t supervisorTicks = 0;
+
+    // Owned stores and services, in construction order.
+    CSystemInfo systemInfo;
+    LobbyLink lobbyLink;
+    CServerConfigArray configs;
+    CServerInfoArray servers;
+    EventLogList events;
+    std::recursive_mutex serverListLock;
+    unsigned supervisorTimer = 0;
+    Tick lastSaveTick = 0;
+
+private:
+    void StopServer(CServerInfo& entry);
+    void UpdateLine(const CServerInfo& entry);  // the status list, kept here and on the screen
+    void RemoveLine(unsigned port);
+    void RefreshStopAllButtons();
+    void FixUpdateAttempts();
+    void ReportLoad(StoreLoad result, const std::string& file, const std::string& keptAs);
+
+    ManagerContext ctx_;
+    Clock& clock_;
+    ManagerView& view_;
+    bool initFailed_ = false;
+    bool configsLoaded_ = false;  // a store is written back only after it was read
+    bool serverInfosLoaded_ = false;
+    std::vector<StatusLine> statusLines_;
+};
+
+}  // namespace hm

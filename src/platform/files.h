@@ -1,0 +1,113 @@
+// Files and folders for every module: whole-file reads and writes, the atomic replace that every store
+// uses, wildcard listing, attributes and folder handling. Paths are std::string with '/' separators and
+// the bytes are Windows-1252 exactly as given; nothing here converts encodings.
+// Stateless free functions, callable from any thread; a FileReader or AtomicFileWriter belongs to one
+// thread at a time. Nothing here throws, and nothing may ever leave a half-written store behind: a
+// store is replaced only by a complete, flushed file (ReplaceFileAtomically / AtomicFileWriter).
+// What this platform cannot do: the read-only attribute is the owner's write permission (root writes
+// anyway), and there are no 8.3 short names for wildcards to match.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace hm::fs {
+
+bool FileExists(const std::string& path);  // any kind of entry
+bool IsDirectory(const std::string& path);
+bool ReadWholeFile(const std::string& path, std::string& out);
+bool WriteWholeFile(const std::string& path, const std::string& data);  // create or truncate
+bool AppendToFile(const std::string& path, const std::string& data);
+
+// Writes data to a temporary file in the same folder, flushes it to disk, renames it over path.
+// On any failure the old file is untouched and the temporary removed. A replaced file keeps its
+// permission bits.
+bool ReplaceFileAtomically(const std::string& path, const std::string& data);
+
+class AtomicFileWriter {  // streaming form of the above
+ public:
+  AtomicFileWriter();
+  ~AtomicFileWriter();  // abandons an uncommitted file
+  AtomicFileWriter(const AtomicFileWriter&) = delete;
+  AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+  bool Open(const std::string& path);  // creates the temporary; false when impossible
+  bool Write(const void* data, size_t size);
+  bool Commit();  // fsync + rename; false (old file kept) on failure
+  void Abandon();
+
+ private:
+  int fd_ = -1;
+  bool failed_ = false;
+  std::string path_;
+  std::string tempPath_;
+};
+
+class FileReader {  // plain buffered-by-caller reader
+ public:
+  FileReader();
+  ~FileReader();
+  FileReader(const FileReader&) = delete;
+  FileReader& operator=(const FileReader&) = delete;
+
+  bool Open(const std::string& path);
+  size_t Read(void* buffer, size_t size);  // 0 at end of file or on error
+  void Close();
+
+ private:
+  int fd_ = -1;
+};
+
+struct FileAttributes {
+  bool exists = false, isDirectory = false, readOnly = false;
+  uint64_t size = 0;
+  int64_t modifiedTime = 0;  // unix seconds
+};
+FileAttributes GetAttributes(const std::string& path);
+bool SetReadOnly(const std::string& path, bool readOnly);
+
+// Names (not paths) of the entries of folder matching a Windows wildcard ('*', '?', case-insensitive
+// for ASCII and Windows-1252 letters), sorted by name ignoring case (ties by bytes). "*.*" matches every
+// name, with or without a dot. "." and ".." are never listed.
+std::vector<std::string> FindFiles(const std::string& folder, const std::string& wildcard,
+                                   bool includeFolders = false);
+// The matcher used by FindFiles, for callers that filter names of their own.
+bool WildcardMatch(const std::string& wildcard, const std::string& name);
+// Sorts names in the order FindFiles returns them.
+void SortNames(std::vector<std::string>& names);
+// Compares as Windows compares file and key names: ASCII and Windows-1252 letters ignore case.
+bool EqualsIgnoreCase(const std::string& a, const std::string& b);
+
+bool DeleteFile(const std::string& path);                        // files (and links) only
+bool RenameFile(const std::string& from, const std::string& to);  // replaces an existing target
+bool CopyFile(const std::string& from, const std::string& to);    // replaces an existing target atomically
+bool CreateFolder(const std::string& path);                       // one level; true if it exists already
+bool CreateFolders(const std::string& path);                      // all levels
+bool RemoveFolder(const std::string& path, bool recursive);       // never follows links out of the tree
+std::string CurrentDirectory();
+bool SetCurrentDirectory(const std::string& path);
+std::string ExecutablePath();                            // /proc/self/exe
+std::string ExecutableFolder();                          // without trailing slash
+std::string ToPosixPath(std::string windowsStylePath);   // every '\' becomes '/'
+
+// An exclusive lock on a file (created when missing) that the kernel drops when the holder dies, so
+// a crashed writer never blocks the others. Each object is its own lock, also within one process.
+class FileLock {
+ public:
+  FileLock() = default;
+  ~FileLock();  // unlocks
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+  // Waits up to timeoutMs (0xFFFFFFFF = forever) for the lock; false on time-out or when the lock file
+  // cannot be created.
+  bool Lock(const std::string& lockPath, uint32_t timeoutMs);
+  void Unlock();
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace hm::fs

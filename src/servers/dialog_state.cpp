@@ -1,0 +1,7 @@
+#include "servers/dialog_state.h"
+
+namespace hm {
+
+std::atomic<uint32_t> settingsDialogOpen{0};
+
+}  // namespace hm

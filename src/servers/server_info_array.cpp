@@ -1,0 +1,74 @@
+#include "servers/server_info_array.h"
+
+#include "platform/files.h"
+
+namespace hm {
+
+std::unique_ptr<Process> CServerInfoArray::DefaultAttach(uint32_t pid, const CServerConfig& config) {
+    if (pid == 0 || config.launch.tempDir.empty()) return nullptr;
+    return Process::Attach(pid, fs::ToPosixPath(config.launch.tempDir));
+}
+
+void CServerInfoArray::WriteTo(ArchiveWriter& ar) {
+    ar.Dword(1);
+    ar.Count(entries.size());
+    for (auto& entry : entries) entry->Write(ar);
+}
+
+void CServerInfoArray::ReadFrom(ArchiveReader& ar, const AttachFunction& attach) {
+    entries.clear();
+    ReadStoreList(ar, entries, [](ArchiveReader& reader, std::unique_ptr<CServerInfo>& entry) {
+        entry = std::make_unique<CServerInfo>();
+        entry->Read(reader);
+    });
+    for (auto& entry : entries) {
+        if (entry->processId == 0) continue;
+        entry->process = attach ? attach(entry->processId, entry->config)
+                                : DefaultAttach(entry->processId, entry->config);
+        if (entry->process) {
+            entry->threadId = 0;
+        } else {
+            entry->processId = 0;
+        }
+    }
+}
+
+std::string CServerInfoArray::Serialize() {
+    std::string bytes;
+    {
+        ArchiveWriter ar(&bytes);
+        WriteTo(ar);
+    }
+    return bytes;
+}
+
+StoreLoad CServerInfoArray::Load(const std::string& configFolder, ProgressSteps* progress,
+                                 const AttachFunction& attach) {
+    if (progress) progress->Step("Loading server infos...");
+    lastDamagedPath_.clear();
+    const std::string path = StorePath(configFolder, kFileName);
+    ArchiveReader ar;
+    if (!ar.OpenFile(path)) return StoreLoad::Absent;
+    ReadFrom(ar, attach);
+    ar.Close();
+    if (!ar.Failed()) return StoreLoad::Loaded;
+    lastDamagedPath_ = KeepDamagedFile(path);
+    storeBlocked_ = lastDamagedPath_.empty();
+    return StoreLoad::Damaged;
+}
+
+bool CServerInfoArray::Store(const std::string& configFolder, ProgressSteps* progress) {
+    if (storeBlocked_) return false;
+    fs::AtomicFileWriter file;
+    if (!file.Open(StorePath(configFolder, kFileName))) return false;
+    if (progress) progress->Step("Storing server infos...");
+    ArchiveWriter ar(&file);
+    WriteTo(ar);
+    if (!ar.Flush()) {
+        file.Abandon();
+        return false;
+    }
+    return file.Commit();
+}
+
+}  // namespace hm

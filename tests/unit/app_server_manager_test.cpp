@@ -1,0 +1,426 @@
+// The main window's sequences against a recording view: order of events, progress steps and store
+// writes; re-attaching; exit commands; the supervisor's tick count and periodic store.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/server_manager.h"
+#include "eventlog/event_loop.h"
+#include "eventlog/jotwell_binding.h"
+#include "platform/registry.h"
+#include "servers/dialog_state.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/process.h"
+
+namespace hm {
+namespace {
+
+namespace stdfs = std::filesystem;
+
+class RecordingLoop : public EventLoop {
+public:
+    void Post(std::function<void()> task) override { tasks.push_back(std::move(task)); }
+    bool IsLoopThread() const override { return true; }
+    unsigned SetTimer(uint32_t periodMs, std::function<void()> task) override {
+        timerPeriod = periodMs;
+        timerTask = std::move(task);
+        return 32771;
+    }
+    void KillTimer(unsigned) override { timerTask = nullptr; }
+    std::deque<std::function<void()>> tasks;
+    uint32_t timerPeriod = 0;
+    std::function<void()> timerTask;
+};
+
+// Records everything the manager shows, in one ordered journal.
+class RecordingView : public ManagerView {
+public:
+    struct Progress : ProgressSteps {
+        explicit Progress(std::vector<std::string>& j) : journal(j) {}
+        void Setup(const std::string& caption, int steps) override {
+            journal.push_back("progress: " + caption + " /" + std::to_string(steps));
+        }
+        void Step(const std::string& text) override { journal.push_back("step: " + text); }
+        ~Progress() override { journal.push_back("progress closed"); }
+        std::vector<std::string>& journal;
+    };
+
+    void EventLineAdded(const std::string& line) override { journal.push_back("event: " + line.substr(21)); }
+    void EventLinesRemoved(size_t) override {}
+    void SetTitle(const std::string& title) override { journal.push_back("title: " + title); }
+    void SetInfo(InfoField field, const std::string& text) override {
+        if (field == InfoField::NetworkAddress) networkAddress = text;
+    }
+    void UpdateServerLine(const StatusLine& line) override { journal.push_back("line: " + line.port + " " + line.status); }
+    void RemoveServerLine(unsigned port) override { journal.push_back("line removed: " + std::to_string(port)); }
+    void EnableStopAllButtons(bool enable) override { stopAllEnabled = enable; }
+    void Minimize() override { journal.push_back("minimize"); }
+    void ShowNormal() override { journal.push_back("show"); }
+    std::unique_ptr<ProgressSteps> CreateProgress() override { return std::make_unique<Progress>(journal); }
+    void MessageBox(const std::string& text) override { journal.push_back("box: " + text); }
+    bool AskYesNo(const std::string&) override { return false; }
+    bool PickFile(const std::string&, const std::string&, std::string&) override { return false; }
+    void RequestClose() override { journal.push_back("close"); }
+
+    std::vector<std::string> Filter(const std::string& prefix) const {
+        std::vector<std::string> out;
+        for (const auto& j : journal) {
+            if (j.rfind(prefix, 0) == 0) out.push_back(j);
+        }
+        return out;
+    }
+    std::vector<std::string> journal;
+    std::string networkAddress;
+    bool stopAllEnabled = false;
+};
+
+class FakeConsole : public RemoteConsole {
+public:
+    explicit FakeConsole(bool players) : players_(players) {}
+    bool IsConnected() const override { return true; }
+    bool HasPlayers() const override { return players_; }
+    void SendLogout() override {}
+    void SendQuit() override {}
+
+private:
+    bool players_;
+};
+
+class FailingControl : public ServerControl {
+public:
+    bool LaunchServer(CServerInfo& entry) override {
+        launched.push_back(entry.config.launch.serverPort);
+        return false;
+    }
+    void StopServer(CServerInfo& entry) override { stopped.push_back(entry.config.launch.serverPort); }
+    bool StartConfiguration(const CServerConfig&) override { return false; }
+    std::vector<unsigned> launched, stopped;
+};
+
+class ServerManagerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = stdfs::temp_directory_path() / ("hm_manager_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                                                 "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        stdfs::remove_all(folder);
+        stdfs::create_directories(folder);
+        context.clock = &clock;
+        context.loop = &loop;
+        context.view = &view;
+        context.workingFolder = folder.string();
+        context.timerPeriodMs = 15000;
+    }
+    void TearDown() override { stdfs::remove_all(folder); }
+
+    std::string ConfigPath(const char* name) const { return (folder / "cfg" / name).string(); }
+
+    static CServerConfig Config(uint16_t port, const std::string& name) {
+        CServerConfig config;
+        config.launch.serverPort = port;
+        config.launch.tempDir = "/nonexistent/custom/cache/" + std::to_string(port);
+        config.game.gameName = name;
+        return config;
+    }
+
+    stdfs::path folder;
+    ManualClock clock{5000, LocalTime{2026, 12, 7, 10, 0, 0, 0, 1}};
+    RecordingLoop loop;
+    RecordingView view;
+    ManagerContext context;
+};
+
+TEST_F(ServerManagerTest, StartUpAndShutDownRunEveryStepInOrder) {
+    {
+        ServerManager manager(context);
+        manager.StartUp();
+        EXPECT_EQ(loop.timerPeriod, 15000u);
+        manager.ShutDown();
+    }
+    const std::vector<std::string> expected = {
+        "minimize",
+        "title: Haldmoor3 v3.0 by the Haldmoor3 developers",
+        "event: Haldmoor3 configuration: " + folder.string() + "/cfg/",
+        "event: Initializing...",
+        "progress: Initializing Haldmoor /12",
+        "step: Determine network info...",
+        "step: Loading server configurations...",
+        "step: Loading server infos...",
+        "event: Initialization completed.",
+        "title: Haldmoor3 v3.0 by the Haldmoor3 developers",
+        "step: Finished!",
+        "progress closed",
+        "show",
+        "progress: Shutting down Haldmoor3... /10",
+        "step: Storing server infos...",
+        "step: Storing server configurations...",
+        "step: Finished!",
+        "progress closed",
+    };
+    EXPECT_EQ(view.journal, expected);
+    EXPECT_TRUE(fs::FileExists(ConfigPath("KelvaneConfig.dat")));
+    EXPECT_TRUE(fs::FileExists(ConfigPath("ServerInfo.dat")));
+    EXPECT_FALSE(view.networkAddress.empty());
+}
+
+TEST_F(ServerManagerTest, StoresComeBackByteIdenticalApartFromTheClearedValues) {
+    // A configuration file whose start-up-cleared values are already clear round-trips unchanged.
+    CServerConfigArray original;
+    original.globalOptions.defaultConsolePassword = "abcdEFGH";
+    original.globalOptions.latestVersion = 0x030100;
+    original.globalOptions.useJotwellForEventLog = 1;
+    original.configs.push_back(Config(2092, "First"));
+    original.configs.push_back(Config(2093, "Second"));
+    original.configs[1].customDescriptionText = std::string(300, 'd');
+    stdfs::create_directories(folder / "cfg");
+    ASSERT_TRUE(original.Store((folder / "cfg").string(), nullptr));
+    std::string before;
+    ASSERT_TRUE(fs::ReadWholeFile(ConfigPath("KelvaneConfig.dat"), before));
+    {
+        ServerManager manager(context);
+        manager.StartUp();
+        EXPECT_EQ(manager.configs.configs.size(), 2u);
+        manager.ShutDown();
+    }
+    std::string after;
+    ASSERT_TRUE(fs::ReadWholeFile(ConfigPath("KelvaneConfig.dat"), after));
+    EXPECT_EQ(before, after);
+    // The title shows the stored newer version.
+    EXPECT_EQ(view.Filter("title: ").back(),
+              "title: Haldmoor3 v3.0 by the Haldmoor3 developers  >>> new version 3.1.0 available <<<");
+}
+
+TEST_F(ServerManagerTest, StartUpClearsTheFourRunValuesInMemory) {
+    CServerConfigArray original;
+    original.globalOptions.remoteInfo.enabled = 1;
+    original.globalOptions.lastVersionCheck = 77;
+    original.globalOptions.antiCheat.hostsDenyLastUpdate = 88;
+    original.globalOptions.antiCheat.nicknamesLastUpdate = 99;
+    stdfs::create_directories(folder / "cfg");
+    ASSERT_TRUE(original.Store((folder / "cfg").string(), nullptr));
+    ServerManager manager(context);
+    manager.StartUp();
+    const CGlobalOptions& options = manager.configs.globalOptions;
+    EXPECT_EQ(options.remoteInfo.enabled, 0u);
+    EXPECT_EQ(options.lastVersionCheck, 0u);
+    EXPECT_EQ(options.antiCheat.hostsDenyLastUpdate, 0u);
+    EXPECT_EQ(options.antiCheat.nicknamesLastUpdate, 0u);
+}
+
+TEST_F(ServerManagerTest, ShutDownWithoutALoadLeavesStoredFilesAlone) {
+    stdfs::create_directories(folder / "cfg");
+    ASSERT_TRUE(fs::WriteWholeFile(ConfigPath("KelvaneConfig.dat"), "stored data we never read"));
+    ASSERT_TRUE(fs::WriteWholeFile(ConfigPath("ServerInfo.dat"), "more stored data"));
+    {
+        ServerManager manager(context);
+        manager.ShutDown();  // as after a failed initialisation: nothing was loaded
+    }
+    std::string text;
+    ASSERT_TRUE(fs::ReadWholeFile(ConfigPath("KelvaneConfig.dat"), text));
+    EXPECT_EQ(text, "stored data we never read");
+    ASSERT_TRUE(fs::ReadWholeFile(ConfigPath("ServerInfo.dat"), text));
+    EXPECT_EQ(text, "more stored data");
+}
+
+TEST_F(ServerManagerTest, DamagedStoreIsReportedAndKeptAside) {
+    CServerConfigArray original;
+    original.configs.push_back(Config(2092, "First"));
+    stdfs::create_directories(folder / "cfg");
+    ASSERT_TRUE(original.Store((folder / "cfg").string(), nullptr));
+    std::string bytes;
+    ASSERT_TRUE(fs::ReadWholeFile(ConfigPath("KelvaneConfig.dat"), bytes));
+    ASSERT_TRUE(fs::WriteWholeFile(ConfigPath("KelvaneConfig.dat"), bytes.substr(0, bytes.size() - 7)));
+
+    ServerManager manager(context);
+    manager.StartUp();
+    const auto errors = view.Filter("event: Error: ");
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find("KelvaneConfig.dat.damaged"), std::string::npos);
+    std::string kept;
+    ASSERT_TRUE(fs::ReadWholeFile(ConfigPath("KelvaneConfig.dat.damaged"), kept));
+    EXPECT_EQ(kept, bytes.substr(0, bytes.size() - 7));
+}
+
+TEST_F(ServerManagerTest, ReattachVisitsEveryEntryByItsKind) {
+    CServerInfoArray stored;
+    auto add = [&](CServerConfig config, uint32_t pid) {
+        auto entry = std::make_unique<CServerInfo>(config);
+        entry->processId = pid;
+        stored.entries.push_back(std::move(entry));
+    };
+    CServerConfig scheduled = Config(2100, "Scheduled");
+    scheduled.schedule.enabled = 1;
+    CServerConfig selective = Config(2101, "Selective");
+    selective.game.selective = 1;
+    add(Config(2102, "Plain A"), 0);
+    add(scheduled, 0);
+    add(Config(2103, "Plain B"), 0);
+    add(selective, 0);
+    add(Config(2104, "Running"), 4242);
+    stdfs::create_directories(folder / "cfg");
+    ASSERT_TRUE(stored.Store((folder / "cfg").string(), nullptr));
+
+    // The running entry's process: a real child standing in for the game server.
+    std::unique_ptr<Process> child = Process::Spawn("/bin/sleep", "30", folder.string(), "");
+    ASSERT_TRUE(child);
+    const uint32_t childPid = child->Pid();
+    context.attach = [&](uint32_t pid, const CServerConfig&) -> std::unique_ptr<Process> {
+        if (pid != 4242) return nullptr;
+        return Process::Attach(childPid, "");
+    };
+    FailingControl control;
+    context.control = &control;
+    {
+        ServerManager manager(context);
+        manager.StartUp();
+        // Both plain entries were tried (the second after the first was removed), the others kept.
+        EXPECT_EQ(control.launched, (std::vector<unsigned>{2102, 2103}));
+        ASSERT_EQ(manager.servers.entries.size(), 3u);
+        EXPECT_EQ(manager.servers.entries[0]->config.launch.serverPort, 2100);
+        EXPECT_TRUE(view.stopAllEnabled);
+    }
+    const std::vector<std::string> expected = {
+        "event: Server 2102 (Plain A): Starting...",
+        "event: Server 2102: Startup failed.",
+        "event: Server 2102: Removed.",
+        "event: Server 2100 (Scheduled): Running/scheduled.",
+        "event: Server 2103 (Plain B): Starting...",
+        "event: Server 2103: Startup failed.",
+        "event: Server 2103: Removed.",
+        "event: Server 2101 (Selective): Selective server and running/scheduled.",
+        "event: Server 2104 (Running): Running/scheduled.",
+    };
+    EXPECT_EQ(view.Filter("event: Server"), expected);
+    const std::vector<std::string> lines = {"line removed: 2102", "line: 2100 Stopped (scheduled)",
+                                            "line removed: 2103", "line: 2101 Stopped",
+                                            "line: 2104 Running"};
+    std::vector<std::string> seen;
+    for (const auto& j : view.journal) {
+        if (j.rfind("line", 0) == 0) seen.push_back(j);
+    }
+    EXPECT_EQ(seen, lines);
+    child->Terminate();
+    child->Wait(2000);
+}
+
+TEST_F(ServerManagerTest, ExitCommandsResetUpdateAttemptsAboveOneAndClose) {
+    struct Case {
+        uint32_t attempts, expected;
+    };
+    for (const Case c : {Case{0, 0}, Case{1, 1}, Case{2, 0}, Case{9, 0}}) {
+        for (auto command : {&ServerManager::CommandExit, &ServerManager::CommandStopAndExit,
+                             &ServerManager::CommandStopEmptyAndExit}) {
+            view.journal.clear();
+            ServerManager manager(context);
+            manager.configs.globalOptions.updateAttempts = c.attempts;
+            (manager.*command)();
+            EXPECT_EQ(manager.configs.globalOptions.updateAttempts, c.expected);
+            EXPECT_EQ(view.journal.back(), "close");
+        }
+    }
+}
+
+TEST_F(ServerManagerTest, StopEmptyKeepsServersWhoseConsoleReportsPlayers) {
+    ServerManager manager(context);
+    for (uint16_t port : {2092, 2093, 2094}) {
+        manager.servers.entries.push_back(std::make_unique<CServerInfo>(Config(port, "S")));
+    }
+    manager.servers.entries[1]->console = std::make_unique<FakeConsole>(true);   // players: stays
+    manager.servers.entries[2]->console = std::make_unique<FakeConsole>(false);  // empty: goes
+    manager.CommandStopEmptyAndExit();
+    ASSERT_EQ(manager.servers.entries.size(), 1u);
+    EXPECT_EQ(manager.servers.entries[0]->config.launch.serverPort, 2093);
+    const std::vector<std::string> expected = {"event: Stopping all empty servers...", "event: Server 2094: Stopped.",
+                                               "event: Server 2094: Removed.", "event: Server 2092: Stopped.",
+                                               "event: Server 2092: Removed."};
+    EXPECT_EQ(view.Filter("event: "), expected);
+
+    manager.CommandStopAll();
+    EXPECT_TRUE(manager.servers.entries.empty());
+    EXPECT_FALSE(view.stopAllEnabled);
+}
+
+TEST_F(ServerManagerTest, SupervisorTicksCountAndStoreEveryFifteenMinutes) {
+    ServerManager manager(context);
+    manager.StartUp();
+    ASSERT_TRUE(loop.timerTask);
+    const std::string infoPath = ConfigPath("ServerInfo.dat");
+    fs::DeleteFile(infoPath);
+    loop.timerTask();
+    EXPECT_EQ(manager.supervisorTicks, 1u);
+    EXPECT_FALSE(fs::FileExists(infoPath));
+    clock.Advance(900000);
+    loop.timerTask();
+    EXPECT_FALSE(fs::FileExists(infoPath)) << "exactly 15 minutes is not more than 15 minutes";
+    clock.Advance(1);
+    loop.timerTask();
+    EXPECT_TRUE(fs::FileExists(infoPath));
+    manager.supervisorTicks = 99999;
+    loop.timerTask();
+    loop.timerTask();
+    EXPECT_EQ(manager.supervisorTicks, 100000u);
+}
+
+TEST_F(ServerManagerTest, GlobalOptionsDialogTakesValuesOnlyOnValidOk) {
+    Registry registry((folder / "registry.reg").string());
+    JotwellBinding binding;  // no library bound: the switch cannot be offered
+    context.registry = &registry;
+    context.jotwell = &binding;
+    ServerManager manager(context);
+    manager.configs.globalOptions.useJotwellForEventLog = 1;
+
+    GlobalOptionsForm form = manager.OpenGlobalOptions();
+    EXPECT_EQ(settingsDialogOpen.load(), 1u);
+    EXPECT_EQ(form.options.useJotwellForEventLog, 0u) << "without the library the box is cleared";
+    EXPECT_EQ(form.autoRestartMinutes, 360);
+
+    // Out of range: the dialog stays open and nothing is taken.
+    form.autoRestartMinutes = 0;
+    FieldCheck check = manager.CloseGlobalOptions(form, true);
+    EXPECT_FALSE(check.ok());
+    EXPECT_EQ(check.message, "Please enter an integer between 1 and 10080.");
+    EXPECT_EQ(settingsDialogOpen.load(), 1u);
+    EXPECT_EQ(manager.configs.globalOptions.autoRestartPeriod, 21600000u);
+
+    // Valid: taken over, minutes become milliseconds, the title follows the version check.
+    form.autoRestartMinutes = 90;
+    form.options.latestVersion = 0x030055;
+    EXPECT_TRUE(manager.CloseGlobalOptions(form, true).ok());
+    EXPECT_EQ(settingsDialogOpen.load(), 0u);
+    EXPECT_EQ(manager.configs.globalOptions.autoRestartPeriod, 90u * 60000u);
+    EXPECT_EQ(view.Filter("title: ").back(),
+              "title: Haldmoor3 v3.0 by the Haldmoor3 developers  >>> new version 3.0.85 available <<<");
+    EXPECT_FALSE(binding.useGlobalJotwell());
+    RegValue value;
+    ASSERT_TRUE(registry.Read(kGameRegistryKey, kUseGlobalJotwellValue, value));
+    EXPECT_EQ(value.binary, std::string("\0\0\0\0", 4));
+
+    // Cancel: the options stay; the switch still follows the dialog's copy.
+    form = manager.OpenGlobalOptions();
+    form.autoRestartMinutes = 5;
+    EXPECT_TRUE(manager.CloseGlobalOptions(form, false).ok());
+    EXPECT_EQ(manager.configs.globalOptions.autoRestartPeriod, 90u * 60000u);
+    EXPECT_EQ(settingsDialogOpen.load(), 0u);
+}
+
+TEST(WindowTitle, NewVersionNoteFrom3_0_84) {
+    struct Case {
+        uint32_t version;
+        const char* title;
+    };
+    const Case cases[] = {
+        {0, "Haldmoor3 v3.0 by the Haldmoor3 developers"},
+        {0x030053, "Haldmoor3 v3.0 by the Haldmoor3 developers"},
+        {0x030054, "Haldmoor3 v3.0 by the Haldmoor3 developers  >>> new version 3.0.84 available <<<"},
+        {0x040102, "Haldmoor3 v3.0 by the Haldmoor3 developers  >>> new version 4.1.2 available <<<"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ServerManager::WindowTitle(c.version), c.title) << c.version;
+}
+
+}  // namespace
+}  // namespace hm
