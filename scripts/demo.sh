@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Builds the program and runs it on a demo installation in demo/ (kept between runs):
-# the supervisor starts, ticks, answers a status request from a second start, and exits cleanly.
-# Set HM_DEMO_SECONDS to keep it running longer (it always ends on Ctrl-C, like "Exit").
+# Builds everything and runs the program on a demo installation in demo/:
+#  - k3ded (the simulated Kelvane 3 dedicated server) makes a game installation in demo/game and
+#    registers it in demo/registry.reg;
+#  - haldmoor3 runs headless in demo/ (stores in demo/cfg, logs in demo/log), starts up, ticks,
+#    answers a status request from a second start, and exits on "haldmoor3 --send exit".
+# HM_DEMO_SECONDS keeps it running longer; Ctrl-C acts as "Exit".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -16,20 +19,24 @@ mkdir -p "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 export HALDMOOR3_TIMER_MS="${HALDMOOR3_TIMER_MS:-2000}"
 seconds="${HM_DEMO_SECONDS:-8}"
-bin="$root/build/bin/haldmoor3"
+bin="$root/build/bin"
+
+if [ ! -f "$demo/game/Kelvane 3.exe" ]; then
+  echo "== making a demo game installation in $demo/game =="
+  "$bin/k3ded" make-install "$demo/game"
+fi
 
 cd "$demo"
-echo "== demo folder: $demo (timer ${HALDMOOR3_TIMER_MS} ms, ${seconds} s) =="
-"$bin" --headless &
+echo "== haldmoor3 --headless in $demo (supervisor period ${HALDMOOR3_TIMER_MS} ms, ${seconds} s) =="
+"$bin/haldmoor3" --headless &
 pid=$!
 trap 'kill -TERM $pid 2>/dev/null || true' INT TERM
 sleep 2
-echo "== a second start hands its request to the running instance =="
-"$bin" --send status || true
+echo "== a second start hands its request to the running instance: haldmoor3 --send status =="
+"$bin/haldmoor3" --send status || true
 sleep "$seconds"
 echo "== haldmoor3 --send exit =="
-"$bin" --send exit || true
+"$bin/haldmoor3" --send exit || true
 wait $pid
 echo "== stores in $demo/cfg =="
 ls -l "$demo/cfg"
-if [ -d "$demo/log" ]; then ls -l "$demo/log"; fi

@@ -5,6 +5,7 @@
 
 #include "eventlog/event_loop.h"
 #include "eventlog/jotwell_binding.h"
+#include "launch/mission_archive.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "servers/dialog_state.h"
@@ -13,6 +14,7 @@ namespace hm {
 
 ServerManager::ServerManager(const ManagerContext& context)
     : systemInfo(context.workingFolder),
+      installation(*context.registry, context.readMission ? context.readMission : MissionArchiveReader(&ReadMissionArchive)),
       events(*context.clock, context.jotwell, context.loop),
       ctx_(context),
       clock_(*context.clock),
@@ -52,8 +54,8 @@ void ServerManager::StartUp() {
     view_.SetInfo(InfoField::NetworkAddress, systemInfo.localAddresses.empty()
                                                  ? std::string("not found")
                                                  : systemInfo.NetworkAddressText());
-    view_.SetInfo(InfoField::GameFolder, "");
-    view_.SetInfo(InfoField::GameVersion, "");
+    view_.SetInfo(InfoField::GameFolder, installation.GameFolder());
+    view_.SetInfo(InfoField::GameVersion, installation.VersionText());
 
     // 4-5.
     std::string folder = systemInfo.configFolder.substr(0, 2047);
@@ -62,20 +64,46 @@ void ServerManager::StartUp() {
     std::unique_ptr<ProgressSteps> progress = view_.CreateProgress();
     if (progress) progress->Setup("Initializing Haldmoor", 12);
 
+    if (!RunStartUpSteps(progress.get())) {
+        // 24: a failed initialisation ends the run right after the sequence.
+        events.AddEvent("Initialization failed.");
+        initFailed_ = true;
+        view_.RequestClose();
+    }
+
+    // 25.
+    view_.SetTitle(WindowTitle(configs.globalOptions.versionCheck ? configs.globalOptions.latestVersion : 0));
+
+    // 27.
+    if (progress) progress->Step("Finished!");
+    progress.reset();
+    view_.ShowNormal();
+}
+
+// Steps 6 to 23; false when the game installation cannot be initialised or fails its check.
+bool ServerManager::RunStartUpSteps(ProgressSteps* progress) {
     // 6: network info.
     if (progress) progress->Step("Determine network info...");
     systemInfo.AddHostAddresses();
     view_.SetInfo(InfoField::NetworkAddress, systemInfo.NetworkAddressText());
 
-    // 7-9: the game installation joins the sequence here once it exists.
+    // 7-9: the game installation.
+    if (!InitializeInstallation(progress)) {
+        return false;
+    }
 
     // 10-11: server configurations and global options.
-    StoreLoad loaded = configs.Load(systemInfo.configFolder, progress.get());
+    StoreLoad loaded = configs.Load(systemInfo.configFolder, progress);
     configsLoaded_ = true;
     ReportLoad(loaded, systemInfo.configFolder + CServerConfigArray::kFileName, configs.LastDamagedPath());
     if (ctx_.jotwell) ctx_.jotwell->setUseGlobalJotwell(configs.globalOptions.useJotwellForEventLog != 0);
 
-    // 12-13: player records, tracker list and the installation check join here.
+    // 12: player records and the tracker list join here.
+
+    // 13: the installation check.
+    if (!installation.CheckInstallation([this](const std::string& text) { view_.MessageBox(text); })) {
+        return false;
+    }
 
     // 14: the lobby link.
     if (configs.globalOptions.mroDetection) lobbyLink.Start();
@@ -84,7 +112,7 @@ void ServerManager::StartUp() {
     if (ctx_.loop) supervisorTimer = ctx_.loop->SetTimer(ctx_.timerPeriodMs, [this] { SupervisorTick(); });
 
     // 16: server infos.
-    loaded = servers.Load(systemInfo.configFolder, progress.get(), ctx_.attach);
+    loaded = servers.Load(systemInfo.configFolder, progress, ctx_.attach);
     serverInfosLoaded_ = true;
     ReportLoad(loaded, systemInfo.configFolder + CServerInfoArray::kFileName, servers.LastDamagedPath());
 
@@ -120,14 +148,7 @@ void ServerManager::StartUp() {
     // 22-23.
     RefreshStopAllButtons();
     events.AddEvent("Initialization completed.");
-
-    // 25.
-    view_.SetTitle(WindowTitle(configs.globalOptions.versionCheck ? configs.globalOptions.latestVersion : 0));
-
-    // 27.
-    if (progress) progress->Step("Finished!");
-    progress.reset();
-    view_.ShowNormal();
+    return true;
 }
 
 void ServerManager::ShutDown() {
@@ -151,17 +172,33 @@ void ServerManager::ShutDown() {
     lobbyLink.Stop();
 
     // 7: stores, only those that were read in this run.
-    if (serverInfosLoaded_) servers.Store(systemInfo.configFolder, progress.get());
-    if (configsLoaded_) configs.Store(systemInfo.configFolder, progress.get());
+    StoreAll(progress.get());
+    installation.RestoreLanguageType();
 
     // 9.
     if (progress) progress->Step("Finished!");
 }
 
-void ServerManager::StoreAll(bool withProgress) {
-    std::unique_ptr<ProgressSteps> progress = withProgress ? view_.CreateProgress() : nullptr;
-    if (serverInfosLoaded_) servers.Store(systemInfo.configFolder, progress.get());
-    if (configsLoaded_) configs.Store(systemInfo.configFolder, progress.get());
+void ServerManager::StoreAll(ProgressSteps* progress) {
+    if (serverInfosLoaded_) servers.Store(systemInfo.configFolder, progress);
+    installation.StoreInstallationInfo(systemInfo.configFolder, progress);  // only what it loaded or refreshed
+    if (configsLoaded_) configs.Store(systemInfo.configFolder, progress);
+}
+
+bool ServerManager::InitializeInstallation(ProgressSteps* progress) {
+    const GameFilePicker pick = [this](const std::string& preset, const std::string& filter, std::string& chosen) {
+        chosen = preset;
+        return view_.PickFile("Select the Kelvane 3 folder", filter, chosen);
+    };
+    const InformationBox inform = [this](const std::string& text) { view_.MessageBox(text); };
+    if (!installation.Initialize(pick, inform)) return false;
+    view_.SetInfo(InfoField::GameFolder, installation.GameFolder());
+    view_.SetInfo(InfoField::GameVersion, installation.VersionText());
+    const StoreLoad loaded = installation.LoadInstallationInfo(systemInfo.configFolder, progress);
+    ReportLoad(loaded, systemInfo.configFolder + CGameInstallation::kFileName, installation.LastDamagedPath());
+    if (progress) progress->Step("Updating Kelvane 3 file info...");
+    installation.RefreshInstallation();
+    return true;
 }
 
 void ServerManager::SupervisorTick() {
@@ -170,7 +207,7 @@ void ServerManager::SupervisorTick() {
     const Tick now = clock_.TickCount();
     if (Elapsed(now, lastSaveTick) > kSaveIntervalMs) {
         lastSaveTick = now;
-        StoreAll(false);
+        StoreAll(nullptr);
     }
 }
 

@@ -17,6 +17,7 @@
 #include "app/manager_view.h"
 #include "app/system_info.h"
 #include "eventlog/event_log.h"
+#include "game/game_installation.h"
 #include "platform/clock.h"
 #include "servers/global_options_rules.h"
 #include "servers/server_config_array.h"
@@ -51,6 +52,8 @@ struct ManagerContext {
     ServerControl* control = nullptr;   // null: the built-in stop, no launches
     // Re-attaches a stored process identifier (null: the store's default identity check).
     CServerInfoArray::AttachFunction attach;
+    // Reads one mission archive for the installation's list (null: the real archive reader).
+    MissionArchiveReader readMission;
 };
 
 // The online lobby link: the service is gone; start and stop do nothing.
@@ -101,13 +104,15 @@ public:
     std::vector<StatusLine> StatusLines() const;
     static StatusLine MakeStatusLine(const CServerInfo& entry);
     static std::string WindowTitle(uint32_t version);
-    void StoreAll(bool withProgress);
+    // Stores every store that was read in this run, in the fixed order.
+    void StoreAll(ProgressSteps* progress);
 
     bool initializationFailed() const { return initFailed_; }
     uint32_t supervisorTicks = 0;
 
     // Owned stores and services, in construction order.
     CSystemInfo systemInfo;
+    CGameInstallation installation;
     LobbyLink lobbyLink;
     CServerConfigArray configs;
     CServerInfoArray servers;
@@ -128,6 +133,8 @@ private:
     Clock& clock_;
     ManagerView& view_;
     bool initFailed_ = false;
+    bool RunStartUpSteps(ProgressSteps* progress);
+    bool InitializeInstallation(ProgressSteps* progress);
     bool configsLoaded_ = false;  // a store is written back only after it was read
     bool serverInfosLoaded_ = false;
     std::vector<StatusLine> statusLines_;

@@ -32,6 +32,13 @@ protected:
         stdfs::create_directories(root / "run");
         environment = "XDG_RUNTIME_DIR=" + (root / "run").string() + " HALDMOOR3_REGISTRY=" +
                       (root / "registry.reg").string() + " HALDMOOR3_TIMER_MS=200 ";
+        // A game installation made by the simulated server, registered in this test's registry file.
+        auto maker = Process::Spawn("/usr/bin/env", environment + BinDir() + "/k3ded make-install " +
+                                                        (root / "game").string(),
+                                    root.string(), (root / "make-install.out").string());
+        ASSERT_TRUE(maker);
+        ASSERT_EQ(maker->Wait(60000), Process::WaitResult::Exited);
+        ASSERT_EQ(maker->ExitCode(), 0);
     }
     void TearDown() override {
         if (server && server->IsRunning()) {
@@ -114,6 +121,7 @@ TEST_F(InstanceTest, SecondStartsReachTheRunningInstanceAndExitEndsIt) {
     EXPECT_EQ(text.substr(19, 2), ": ");
     EXPECT_TRUE(fs::FileExists((root / "work/cfg/KelvaneConfig.dat").string()));
     EXPECT_TRUE(fs::FileExists((root / "work/cfg/ServerInfo.dat").string()));
+    EXPECT_TRUE(fs::FileExists((root / "work/cfg/KelvaneInfo.dat").string()));
 
     // Once it is gone, a command finds nobody.
     EXPECT_EQ(RunToEnd("--send status", output), 1);
@@ -140,6 +148,17 @@ TEST_F(InstanceTest, SignalActsAsExitAndStoresComeBackUnchanged) {
     std::string after;
     ASSERT_TRUE(fs::ReadWholeFile((root / "work/cfg/KelvaneConfig.dat").string(), after));
     EXPECT_EQ(before, after);
+}
+
+TEST_F(InstanceTest, WithoutAGameFolderTheStartFailsAndWritesNoStore) {
+    stdfs::remove(root / "registry.reg");
+    server = Start("--headless", serverOutput());
+    ASSERT_TRUE(server);
+    ASSERT_EQ(server->Wait(30000), Process::WaitResult::Exited) << ServerText();
+    EXPECT_EQ(server->ExitCode(), 0);
+    EXPECT_NE(ServerText().find(": Initialization failed."), std::string::npos) << ServerText();
+    EXPECT_FALSE(fs::FileExists((root / "work/cfg/KelvaneConfig.dat").string()));
+    EXPECT_FALSE(fs::FileExists((root / "work/cfg/ServerInfo.dat").string()));
 }
 
 TEST_F(InstanceTest, WithoutADisplayFront_endThePlainStartExplainsHeadless) {

@@ -115,6 +115,20 @@ protected:
         context.view = &view;
         context.workingFolder = folder.string();
         context.timerPeriodMs = 15000;
+        // A game installation: the files the program looks for, and a mission reader that takes any archive.
+        const stdfs::path game = folder / "game";
+        for (const char* dir : {"missions", "netgames", "online"}) stdfs::create_directories(game / dir);
+        for (const char* file : {"Kelvane 3.exe", "main.exe", "missions/anarchy.mn3", "netgames/anarchy.k3m",
+                                 "online/Direct TCP~IP.k3c"}) {
+            fs::WriteWholeFile((game / file).string(), "x");
+        }
+        registry = std::make_unique<Registry>((folder / "registry.reg").string());
+        registry->Write("HKEY_LOCAL_MACHINE\\SOFTWARE\\Brannock\\Kelvane3", "BaseDirectory",
+                        RegValue::String(game.string()));
+        context.registry = registry.get();
+        context.readMission = [](CMissionList& list, const std::string&, CMissionInfo mission) {
+            list.push_back(mission);
+        };
     }
     void TearDown() override { stdfs::remove_all(folder); }
 
@@ -129,6 +143,7 @@ protected:
     }
 
     stdfs::path folder;
+    std::unique_ptr<Registry> registry;
     ManualClock clock{5000, LocalTime{2026, 12, 7, 10, 0, 0, 0, 1}};
     RecordingLoop loop;
     RecordingView view;
@@ -149,6 +164,7 @@ TEST_F(ServerManagerTest, StartUpAndShutDownRunEveryStepInOrder) {
         "event: Initializing...",
         "progress: Initializing Haldmoor /12",
         "step: Determine network info...",
+        "step: Updating Kelvane 3 file info...",
         "step: Loading server configurations...",
         "step: Loading server infos...",
         "event: Initialization completed.",
@@ -158,11 +174,16 @@ TEST_F(ServerManagerTest, StartUpAndShutDownRunEveryStepInOrder) {
         "show",
         "progress: Shutting down Haldmoor3... /10",
         "step: Storing server infos...",
+        "step: Storing Kelvane excecutable info...",
+        "step: Storing Kelvane mission info...",
+        "step: Storing Kelvane network info...",
+        "step: Storing Kelvane online info...",
         "step: Storing server configurations...",
         "step: Finished!",
         "progress closed",
     };
     EXPECT_EQ(view.journal, expected);
+    EXPECT_TRUE(fs::FileExists(ConfigPath("KelvaneInfo.dat")));
     EXPECT_TRUE(fs::FileExists(ConfigPath("KelvaneConfig.dat")));
     EXPECT_TRUE(fs::FileExists(ConfigPath("ServerInfo.dat")));
     EXPECT_FALSE(view.networkAddress.empty());
@@ -225,6 +246,42 @@ TEST_F(ServerManagerTest, ShutDownWithoutALoadLeavesStoredFilesAlone) {
     EXPECT_EQ(text, "stored data we never read");
     ASSERT_TRUE(fs::ReadWholeFile(ConfigPath("ServerInfo.dat"), text));
     EXPECT_EQ(text, "more stored data");
+}
+
+TEST_F(ServerManagerTest, FailedInitialisationClosesAndLeavesUnreadStoresAlone) {
+    struct Case {
+        const char* name;
+        std::function<void()> breakInstallation;
+        bool configsRead;
+    };
+    const Case cases[] = {
+        // No game folder and nobody to pick one: step 7 fails before any store is read.
+        {"no folder", [&] { registry->DeleteValue("HKEY_LOCAL_MACHINE\\SOFTWARE\\Brannock\\Kelvane3", "BaseDirectory"); },
+         false},
+        // No network game types: the check of step 13 fails after the configurations were read.
+        {"no game types", [&] { stdfs::remove_all(folder / "game" / "netgames"); }, true},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        stdfs::create_directories(folder / "cfg");
+        ASSERT_TRUE(fs::WriteWholeFile(ConfigPath("ServerInfo.dat"), "never read"));
+        c.breakInstallation();
+        view.journal.clear();
+        {
+            ServerManager manager(context);
+            manager.StartUp();
+            EXPECT_TRUE(manager.initializationFailed()) << c.name;
+            manager.ShutDown();
+        }
+        const auto events = view.Filter("event: ");
+        EXPECT_EQ(events.back(), "event: Initialization failed.") << c.name;
+        EXPECT_EQ(view.Filter("close").size(), 1u) << c.name;
+        EXPECT_TRUE(view.Filter("event: Initialization completed.").empty()) << c.name;
+        std::string text;
+        ASSERT_TRUE(fs::ReadWholeFile(ConfigPath("ServerInfo.dat"), text));
+        EXPECT_EQ(text, "never read") << c.name;
+        EXPECT_EQ(fs::FileExists(ConfigPath("KelvaneConfig.dat")), c.configsRead) << c.name;
+    }
 }
 
 TEST_F(ServerManagerTest, DamagedStoreIsReportedAndKeptAside) {
@@ -367,9 +424,7 @@ TEST_F(ServerManagerTest, SupervisorTicksCountAndStoreEveryFifteenMinutes) {
 }
 
 TEST_F(ServerManagerTest, GlobalOptionsDialogTakesValuesOnlyOnValidOk) {
-    Registry registry((folder / "registry.reg").string());
     JotwellBinding binding;  // no library bound: the switch cannot be offered
-    context.registry = &registry;
     context.jotwell = &binding;
     ServerManager manager(context);
     manager.configs.globalOptions.useJotwellForEventLog = 1;
@@ -397,7 +452,7 @@ TEST_F(ServerManagerTest, GlobalOptionsDialogTakesValuesOnlyOnValidOk) {
               "title: Haldmoor3 v3.0 by the Haldmoor3 developers  >>> new version 3.0.85 available <<<");
     EXPECT_FALSE(binding.useGlobalJotwell());
     RegValue value;
-    ASSERT_TRUE(registry.Read(kGameRegistryKey, kUseGlobalJotwellValue, value));
+    ASSERT_TRUE(registry->Read(kGameRegistryKey, kUseGlobalJotwellValue, value));
     EXPECT_EQ(value.binary, std::string("\0\0\0\0", 4));
 
     // Cancel: the options stay; the switch still follows the dialog's copy.

@@ -1,0 +1,32 @@
+// The queued path: JotwellExQ puts a line with a copy of its options and the stamps of the moment
+// of queuing on a bounded FIFO, and the library's single logging thread writes it through the
+// synchronous path.
+//
+// Producers are any threads; the one consumer thread is started on first use and stopped
+// cooperatively on unload (never killed). The queue holds at most JOTWELL_QUEUE_CAPACITY entries;
+// on overflow the last entry becomes an error line that counts the lost messages. The consumer may
+// write consecutive lines of the same file under one lock and one open; lines keep queue order.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "jotwell.h"
+
+namespace hm::jotwell {
+
+// The body of JotwellExQ.
+int32_t EnqueueLine(const char* prefix, const char* text, JotwellOptions* options);
+
+// Unload: stops the logging thread after its current batch, then (when drain is set) writes every
+// entry still queued, in order, on the calling thread.
+void StopQueue(bool drain);
+
+// Frees the queue after StopQueue (unload).
+void ReleaseQueue();
+
+// Entries waiting now (tests, diagnostics).
+size_t QueuedEntries();
+
+
+}  // namespace hm::jotwell

@@ -1,0 +1,96 @@
+// Loading and unloading the library by hand, as a program that binds it at run time does: the queue
+// is written out on unload unless the caller said not to, and a reload reads the configuration anew.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "jotwell.h"
+#include "test_support.h"
+
+namespace hm::jotwell {
+namespace {
+
+using ExFn = int32_t (*)(const char*, const char*, JotwellOptions*);
+
+class Unload : public ::testing::Test {
+protected:
+    void SetUp() override {
+        testing::SetEnv("XDG_RUNTIME_DIR", dir.Path());
+        testing::SetEnv("HALDMOOR3_REGISTRY", dir / "registry.reg");
+    }
+
+    struct Loaded {
+        void* handle = nullptr;
+        ExFn ex = nullptr;
+        ExFn exQ = nullptr;
+        uint32_t* dequeueOnExit = nullptr;
+    };
+    static Loaded Load() {
+        Loaded l;
+        l.handle = testing::LoadLibrary(JOTWELL_LIBRARY_PATH);
+        l.ex = reinterpret_cast<ExFn>(testing::Symbol(l.handle, "JotwellEx"));
+        l.exQ = reinterpret_cast<ExFn>(testing::Symbol(l.handle, "JotwellExQ"));
+        l.dequeueOnExit = static_cast<uint32_t*>(testing::Symbol(l.handle, "bDequeueOnExit"));
+        return l;
+    }
+
+    // Queues count lines while the logging thread is paused, then unloads. Returns the lines written.
+    size_t QueueAndUnload(const std::string& name, int count, bool dequeue) {
+        Loaded lib = Load();
+        EXPECT_TRUE(lib.ex && lib.exQ && lib.dequeueOnExit);
+        if (!lib.ex || !lib.exQ || !lib.dequeueOnExit) return 0;
+        JotwellOptions control{};
+        control.extOptions = LE_QUEUE_PAUSE | LE_QUEUE_CONTROL_ONLY;
+        EXPECT_EQ(lib.exQ("STDOUT", "", &control), 0);
+        JotwellOptions o{};
+        o.extOptions = LE_NO_BANNER | LE_DONT_LOG_CONFIG;
+        for (int i = 0; i < count; ++i) EXPECT_EQ(lib.exQ((dir / name).c_str(), std::to_string(i).c_str(), &o), 0);
+        // The name of the file, from the library itself.
+        o.logOptions = LO_LOGNAME_ONLY;
+        EXPECT_EQ(lib.ex((dir / name).c_str(), "", &o), 0);
+        logPath = o.logFileName ? o.logFileName : "";
+        *lib.dequeueOnExit = dequeue ? 1 : 0;
+        testing::UnloadLibrary(lib.handle);
+        return testing::ReadLines(logPath).size();
+    }
+
+    testing::TempFolder dir;
+    std::string logPath;
+};
+
+TEST_F(Unload, QueueIsWrittenOutOnUnload) {
+    ASSERT_EQ(QueueAndUnload("Drained_", 5000, true), 5000u);
+    const auto lines = testing::ReadLines(logPath);
+    for (int i = 0; i < 5000; i += 997) EXPECT_EQ(lines[i].substr(30), std::to_string(i));
+}
+
+TEST_F(Unload, QueueIsDroppedWhenTheCallerSaysSo) { EXPECT_EQ(QueueAndUnload("Dropped_", 100, false), 0u); }
+
+TEST_F(Unload, ReloadReadsTheConfigurationAgain) {
+    const std::string ini = dir / "jotwell.ini";
+    JotwellOptions o{};
+    o.extOptions = LE_NO_BANNER;
+    o.configFile = ini.c_str();
+    const std::string prefix = dir / "Conf_";
+    testing::WriteFile(ini, "[Default]\nDONT_LOG_CONFIG=1\nADD_DOT=1\n");
+    Loaded lib = Load();
+    ASSERT_TRUE(lib.ex);
+    ASSERT_EQ(lib.ex(prefix.c_str(), "one", &o), 0);
+    testing::WriteFile(ini, "[Default]\nDONT_LOG_CONFIG=1\nTHREE_BLANKS=1\n");
+    ASSERT_EQ(lib.ex(prefix.c_str(), "two", &o), 0);
+    testing::UnloadLibrary(lib.handle);
+    lib = Load();
+    ASSERT_TRUE(lib.ex);
+    ASSERT_EQ(lib.ex(prefix.c_str(), "three", &o), 0);
+    o.logOptions = LO_LOGNAME_ONLY;
+    ASSERT_EQ(lib.ex(prefix.c_str(), "", &o), 0);
+    const auto lines = testing::ReadLines(o.logFileName);
+    testing::UnloadLibrary(lib.handle);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].substr(30), "one.");
+    EXPECT_EQ(lines[1].substr(30), "two.");
+    EXPECT_EQ(lines[2].substr(30), "  three");
+}
+
+}  // namespace
+}  // namespace hm::jotwell
