@@ -28,30 +28,13 @@ std::string CServerConfigArray::Serialize() {
 
 StoreLoad CServerConfigArray::Load(const std::string& configFolder, ProgressSteps* progress) {
     if (progress) progress->Step("Loading server configurations...");
-    lastDamagedPath_.clear();
-    const std::string path = StorePath(configFolder, kFileName);
-    ArchiveReader ar;
-    if (!ar.OpenFile(path)) return StoreLoad::Absent;
-    ReadFrom(ar);
-    ar.Close();
-    if (!ar.Failed()) return StoreLoad::Loaded;
-    lastDamagedPath_ = KeepDamagedFile(path);
-    storeBlocked_ = lastDamagedPath_.empty();
-    return StoreLoad::Damaged;
+    return LoadStoreFile(StorePath(configFolder, kFileName), [&](ArchiveReader& ar) { ReadFrom(ar); }, fileState_);
 }
 
 bool CServerConfigArray::Store(const std::string& configFolder, ProgressSteps* progress) {
-    if (storeBlocked_) return false;
-    fs::AtomicFileWriter file;
-    if (!file.Open(StorePath(configFolder, kFileName))) return false;
-    if (progress) progress->Step("Storing server configurations...");
-    ArchiveWriter ar(&file);
-    WriteTo(ar);
-    if (!ar.Flush()) {
-        file.Abandon();
-        return false;
-    }
-    return file.Commit();
+    return StoreStoreFile(
+        StorePath(configFolder, kFileName), progress, "Storing server configurations...", [this](ArchiveWriter& ar) { WriteTo(ar); },
+        fileState_);
 }
 
 }  // namespace hm

@@ -30,7 +30,7 @@ public:
     bool Store(const std::string& configFolder, ProgressSteps* progress);
 
     // Where the last load put the damaged file; "" when it was not damaged or could not be moved.
-    const std::string& LastDamagedPath() const { return lastDamagedPath_; }
+    const std::string& LastDamagedPath() const { return fileState_.lastDamagedPath; }
 
     // The whole file as bytes (the store's content without touching the disk).
     std::string Serialize();
@@ -40,8 +40,7 @@ public:
 private:
     void WriteTo(ArchiveWriter& ar);
 
-    std::string lastDamagedPath_;
-    bool storeBlocked_ = false;  // a damaged file could not be set aside
+    StoreFileState fileState_;
 };
 
 }  // namespace hm

@@ -45,30 +45,14 @@ std::string CServerInfoArray::Serialize() {
 StoreLoad CServerInfoArray::Load(const std::string& configFolder, ProgressSteps* progress,
                                  const AttachFunction& attach) {
     if (progress) progress->Step("Loading server infos...");
-    lastDamagedPath_.clear();
-    const std::string path = StorePath(configFolder, kFileName);
-    ArchiveReader ar;
-    if (!ar.OpenFile(path)) return StoreLoad::Absent;
-    ReadFrom(ar, attach);
-    ar.Close();
-    if (!ar.Failed()) return StoreLoad::Loaded;
-    lastDamagedPath_ = KeepDamagedFile(path);
-    storeBlocked_ = lastDamagedPath_.empty();
-    return StoreLoad::Damaged;
+    return LoadStoreFile(
+        StorePath(configFolder, kFileName), [&](ArchiveReader& ar) { ReadFrom(ar, attach); }, fileState_);
 }
 
 bool CServerInfoArray::Store(const std::string& configFolder, ProgressSteps* progress) {
-    if (storeBlocked_) return false;
-    fs::AtomicFileWriter file;
-    if (!file.Open(StorePath(configFolder, kFileName))) return false;
-    if (progress) progress->Step("Storing server infos...");
-    ArchiveWriter ar(&file);
-    WriteTo(ar);
-    if (!ar.Flush()) {
-        file.Abandon();
-        return false;
-    }
-    return file.Commit();
+    return StoreStoreFile(
+        StorePath(configFolder, kFileName), progress, "Storing server infos...", [this](ArchiveWriter& ar) { WriteTo(ar); },
+        fileState_);
 }
 
 }  // namespace hm

@@ -38,7 +38,7 @@ public:
     StoreLoad Load(const std::string& configFolder, ProgressSteps* progress, const AttachFunction& attach = {});
     bool Store(const std::string& configFolder, ProgressSteps* progress);
 
-    const std::string& LastDamagedPath() const { return lastDamagedPath_; }
+    const std::string& LastDamagedPath() const { return fileState_.lastDamagedPath; }
 
     std::string Serialize();
     // Reads the list; re-attaches each completely read entry. The reader's Failed() tells about damage.
@@ -47,8 +47,7 @@ public:
 private:
     void WriteTo(ArchiveWriter& ar);
 
-    std::string lastDamagedPath_;
-    bool storeBlocked_ = false;
+    StoreFileState fileState_;
 };
 
 }  // namespace hm

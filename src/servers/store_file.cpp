@@ -21,4 +21,32 @@ std::string KeepDamagedFile(const std::string& path) {
     return std::string();
 }
 
+StoreLoad LoadStoreFile(const std::string& path, const std::function<void(ArchiveReader&)>& read,
+                        StoreFileState& state) {
+    state.lastDamagedPath.clear();
+    ArchiveReader ar;
+    if (!ar.OpenFile(path)) return StoreLoad::Absent;
+    read(ar);
+    ar.Close();
+    if (!ar.Failed()) return StoreLoad::Loaded;
+    state.lastDamagedPath = KeepDamagedFile(path);
+    state.storeBlocked = state.lastDamagedPath.empty();
+    return StoreLoad::Damaged;
+}
+
+bool StoreStoreFile(const std::string& path, ProgressSteps* progress, const char* step,
+                    const std::function<void(ArchiveWriter&)>& write, const StoreFileState& state) {
+    if (state.storeBlocked) return false;
+    fs::AtomicFileWriter file;
+    if (!file.Open(path)) return false;
+    if (progress) progress->Step(step);
+    ArchiveWriter ar(&file);
+    write(ar);
+    if (!ar.Flush()) {
+        file.Abandon();
+        return false;
+    }
+    return file.Commit();
+}
+
 }  // namespace hm

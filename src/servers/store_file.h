@@ -7,11 +7,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "servers/archive.h"
+#include "servers/progress.h"
 
 namespace hm {
 
@@ -27,6 +29,21 @@ std::string StorePath(const std::string& folder, const std::string& name);
 // Renames path to "<path>.damaged", or "<path>.damaged.1", ".2", ... when earlier copies exist.
 // Returns the new path, or "" when the file could not be moved.
 std::string KeepDamagedFile(const std::string& path);
+
+// Where a store keeps what its last load found wrong with the file.
+struct StoreFileState {
+    std::string lastDamagedPath;  // where the damaged file went; "" when it was fine or could not be moved
+    bool storeBlocked = false;    // a damaged file could not be set aside: never write over it
+};
+
+// Opens path and reads it with read. Absent: no file (nothing read). Damaged: the reader stopped
+// early; the file is set aside and state tells where (or blocks later stores when it cannot be moved).
+StoreLoad LoadStoreFile(const std::string& path, const std::function<void(ArchiveReader&)>& read,
+                        StoreFileState& state);
+// Writes the store through a temporary file renamed over path; the progress step is shown only once
+// the temporary exists. False when nothing was written (the old file then stays as it was).
+bool StoreStoreFile(const std::string& path, ProgressSteps* progress, const char* step,
+                    const std::function<void(ArchiveWriter&)>& write, const StoreFileState& state);
 
 // Reads the list part of a store: a leading dword (0: no list follows), a count, then each element's
 // block. Elements are appended one by one as they are read completely, so a damaged count can never

@@ -13,11 +13,6 @@ namespace hm::k3ded {
 
 namespace {
 
-void Print(const std::string& line) {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
 
 bool Need(const std::vector<std::string>& arguments, size_t count, const std::string& usage, std::string& error) {
     if (arguments.size() >= count) return true;
@@ -142,17 +137,17 @@ int RunClient(const std::vector<std::string>& args) {
         if (!send("HELLO")) return 1;
         const std::string hello = Receive(socket, timeoutMs);
         if (hello != "OK HELLO") {
-            Print(hello.empty() ? "no answer" : hello);
+            PrintLine(hello.empty() ? "no answer" : hello);
             return ExitCodeFor(hello);
         }
         if (delayMs) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
     }
     if (!send(body)) return 1;
     const std::string answer = Receive(socket, timeoutMs);
-    Print(answer.empty() ? "no answer" : answer);
+    PrintLine(answer.empty() ? "no answer" : answer);
     if (verb == "join" && waitMs > 0 && ExitCodeFor(answer) == 0) {
         const std::string notice = Receive(socket, waitMs);
-        if (!notice.empty()) Print(notice);
+        if (!notice.empty()) PrintLine(notice);
     }
     return ExitCodeFor(answer);
 }

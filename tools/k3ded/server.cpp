@@ -14,11 +14,6 @@ namespace hm::k3ded {
 
 namespace {
 
-void Print(const std::string& line) {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
 
 void Nap(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
@@ -38,7 +33,10 @@ std::string AfterFirstWord(const std::string& text) {
 
 GameServer::GameServer() : console_(std::make_unique<ConsoleServer>(queue_, hung_)) {}
 
-GameServer::~GameServer() {
+GameServer::~GameServer() { StopThreads(); }
+
+// Ends the console, UDP and GameSpy threads; safe to call more than once.
+void GameServer::StopThreads() {
     stop_ = true;
     console_->Stop();
     udp_.Close();
@@ -56,7 +54,7 @@ bool GameServer::Prepare(const std::vector<std::string>& args) {
     std::string error;
     const std::vector<std::string> rest(args.begin() + (args.empty() ? 0 : 1), args.end());
     if (!ParseServerOptions(rest, options_, error)) {
-        Print("Error: " + error);
+        PrintLine("Error: " + error);
         exitCode_ = 1;
         return false;
     }
@@ -71,7 +69,7 @@ bool GameServer::Prepare(const std::vector<std::string>& args) {
     std::string text;
     std::vector<std::string> warnings;
     if (!ReadSmallFile(options_.configFile, text, error) || !ParseServerConfig(text, config_, error, warnings)) {
-        Print("Error: " + OneLine(error));
+        PrintLine("Error: " + OneLine(error));
         exitCode_ = 1;
         return false;
     }
@@ -88,19 +86,19 @@ bool GameServer::Prepare(const std::vector<std::string>& args) {
         warnings.push_back("Game tracker file " + options_.gameSpyFile + " not found.");
     if (!config_.missionName.empty() && !fs::FileExists(gameFolder_ + "/missions/" + config_.missionName))
         warnings.push_back("Mission " + config_.missionName + " not found in missions.");
-    for (const std::string& warning : warnings) Print("Warning: " + OneLine(warning));
+    for (const std::string& warning : warnings) PrintLine("Warning: " + OneLine(warning));
     respawnTime_ = config_.respawnTime;
     hostsDeny_.Load(HostsDenyPath());
 
     uint32_t bindAddress = 0;
     if (!options_.bindAddress.empty() && !ParseAddress(options_.bindAddress, bindAddress)) {
-        Print("Error: -useip needs a dotted IPv4 address, not '" + OneLine(options_.bindAddress) + "'.");
+        PrintLine("Error: -useip needs a dotted IPv4 address, not '" + OneLine(options_.bindAddress) + "'.");
         exitCode_ = 1;
         return false;
     }
     // No SO_REUSEADDR here: a game port in use by anyone else must fail the start.
     if (!udp_.Create(SocketType::Datagram) || !udp_.Bind(bindAddress, options_.gamePort)) {
-        Print("Error: Cannot bind the game port " + std::to_string(options_.gamePort) +
+        PrintLine("Error: Cannot bind the game port " + std::to_string(options_.gamePort) +
               " (UDP): it is already in use.");
         std::fprintf(stderr, "k3ded: game port %u (UDP) is already in use\n", static_cast<unsigned>(options_.gamePort));
         record_.Add("exit", "2 game port in use");
@@ -109,21 +107,21 @@ bool GameServer::Prepare(const std::vector<std::string>& args) {
     }
     if (config_.allowRemoteConsole) {
         if (console_->Start(bindAddress, config_.remoteConsolePort, config_.consolePassword))
-            Print("Remote console listening on TCP port " + std::to_string(config_.remoteConsolePort) + ".");
+            PrintLine("Remote console listening on TCP port " + std::to_string(config_.remoteConsolePort) + ".");
         else
-            Print("Error: Cannot open the remote console on TCP port " + std::to_string(config_.remoteConsolePort) + ".");
+            PrintLine("Error: Cannot open the remote console on TCP port " + std::to_string(config_.remoteConsolePort) + ".");
     } else {
-        Print("Remote console disabled.");
+        PrintLine("Remote console disabled.");
     }
     if (options_.gameSpyPort != 0) {
         if (gameSpy_.Create(SocketType::Datagram) && gameSpy_.Bind(bindAddress, options_.gameSpyPort))
             gameSpyThread_ = std::thread([this] { GameSpyLoop(); });
         else
-            Print("Warning: Cannot open the GameSpy port " + std::to_string(options_.gameSpyPort) + " (UDP).");
+            PrintLine("Warning: Cannot open the GameSpy port " + std::to_string(options_.gameSpyPort) + " (UDP).");
     }
     if (!options_.tempDir.empty()) fs::WriteWholeFile(options_.tempDir + "/.lock", "k3ded\n");
     udpThread_ = std::thread([this] { UdpLoop(); });
-    Print("Kelvane 3 Dedicated Server (k3ded) - game \"" + OneLine(config_.gameName) + "\" on UDP port " +
+    PrintLine("Kelvane 3 Dedicated Server (k3ded) - game \"" + OneLine(config_.gameName) + "\" on UDP port " +
           std::to_string(options_.gamePort) + (options_.mroPort ? " (Meridian Online)" : "") + ".");
     return true;
 }
@@ -192,7 +190,7 @@ void GameServer::MainLoop() {
 }
 
 void GameServer::Emit(const std::vector<std::string>& lines) {
-    for (const std::string& line : lines) Print(line);
+    for (const std::string& line : lines) PrintLine(line);
     console_->Broadcast(lines);
 }
 
@@ -310,7 +308,7 @@ void GameServer::HandleDatagram(const ServerEvent& event) {
     } else if (verb == "HANG") {
         reply("OK HANG");
         record_.Add("hang", "stopped reading console and game port");
-        Print("(k3ded: hanging on request)");
+        PrintLine("(k3ded: hanging on request)");
         hung_ = true;
     } else if (verb == "CORRUPT") {
         Emit({"Network data corruption detected."});
@@ -407,12 +405,7 @@ void GameServer::HandleCommand(int connection, const std::string& line) {
 void GameServer::Shutdown() {
     for (const Player& p : players_.All()) Reply(p.address, p.port, "SHUTDOWN");
     Nap(300);  // the last burst reaches the consoles before the connections close
-    stop_ = true;
-    console_->Stop();
-    udp_.Close();
-    gameSpy_.Close();
-    if (udpThread_.joinable()) udpThread_.join();
-    if (gameSpyThread_.joinable()) gameSpyThread_.join();
+    StopThreads();
     if (!options_.tempDir.empty()) fs::DeleteFile(options_.tempDir + "/.lock");
     record_.Add("exit", std::to_string(exitCode_));
 }

@@ -33,6 +33,7 @@ public:
     int Run(const std::vector<std::string>& args);
 
 private:
+    void StopThreads();
     bool Prepare(const std::vector<std::string>& args);
     void MainLoop();
     void Emit(const std::vector<std::string>& lines);

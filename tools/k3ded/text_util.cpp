@@ -1,5 +1,7 @@
 #include "text_util.h"
 
+#include <cstdio>
+
 #include <cctype>
 #include <climits>
 
@@ -95,6 +97,12 @@ std::string OneLine(const std::string& text) {
     for (char& c : out)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
     return out;
+}
+
+void PrintLine(const std::string& line) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
 }
 
 }  // namespace hm::k3ded

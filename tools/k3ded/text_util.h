@@ -32,4 +32,7 @@ constexpr size_t kMaxPlayerName = 31;
 // Replaces every control byte with '?', so that a recorded or printed line is always one line.
 std::string OneLine(const std::string& text);
 
+// Writes one line to standard output and flushes it, so that whoever reads our output sees it at once.
+void PrintLine(const std::string& line);
+
 }  // namespace hm::k3ded
