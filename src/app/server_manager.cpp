@@ -98,7 +98,10 @@ bool ServerManager::RunStartUpSteps(ProgressSteps* progress) {
     ReportLoad(loaded, systemInfo.configFolder + CServerConfigArray::kFileName, configs.LastDamagedPath());
     if (ctx_.jotwell) ctx_.jotwell->setUseGlobalJotwell(configs.globalOptions.useJotwellForEventLog != 0);
 
-    // 12: player records and the tracker list join here.
+    // 12: the player records join here; the tracker list.
+    loaded = trackerInfo.Load(systemInfo.configFolder, progress);
+    trackerInfoLoaded_ = true;
+    ReportLoad(loaded, systemInfo.configFolder + TrackerInfoStore::kFileName, trackerInfo.LastDamagedPath());
 
     // 13: the installation check.
     if (!installation.CheckInstallation([this](const std::string& text) { view_.MessageBox(text); })) {
@@ -183,6 +186,7 @@ void ServerManager::StoreAll(ProgressSteps* progress) {
     if (serverInfosLoaded_) servers.Store(systemInfo.configFolder, progress);
     installation.StoreInstallationInfo(systemInfo.configFolder, progress);  // only what it loaded or refreshed
     if (configsLoaded_) configs.Store(systemInfo.configFolder, progress);
+    if (trackerInfoLoaded_) trackerInfo.Store(systemInfo.configFolder, progress);
 }
 
 bool ServerManager::InitializeInstallation(ProgressSteps* progress) {

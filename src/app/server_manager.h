@@ -22,6 +22,7 @@
 #include "servers/global_options_rules.h"
 #include "servers/server_config_array.h"
 #include "servers/server_info_array.h"
+#include "trackers/tracker_info_store.h"
 
 namespace hm {
 
@@ -115,6 +116,7 @@ public:
     CGameInstallation installation;
     LobbyLink lobbyLink;
     CServerConfigArray configs;
+    TrackerInfoStore trackerInfo;
     CServerInfoArray servers;
     EventLogList events;
     std::recursive_mutex serverListLock;
@@ -137,6 +139,7 @@ private:
     bool InitializeInstallation(ProgressSteps* progress);
     bool configsLoaded_ = false;  // a store is written back only after it was read
     bool serverInfosLoaded_ = false;
+    bool trackerInfoLoaded_ = false;
     std::vector<StatusLine> statusLines_;
 };
 

@@ -166,6 +166,7 @@ TEST_F(ServerManagerTest, StartUpAndShutDownRunEveryStepInOrder) {
         "step: Determine network info...",
         "step: Updating Kelvane 3 file info...",
         "step: Loading server configurations...",
+        "step: Loading tracker infos...",
         "step: Loading server infos...",
         "event: Initialization completed.",
         "title: Haldmoor3 v3.0 by the Haldmoor3 developers",
@@ -214,6 +215,20 @@ TEST_F(ServerManagerTest, StoresComeBackByteIdenticalApartFromTheClearedValues) 
     // The title shows the stored newer version.
     EXPECT_EQ(view.Filter("title: ").back(),
               "title: Haldmoor3 v3.0 by the Haldmoor3 developers  >>> new version 3.1.0 available <<<");
+}
+
+TEST_F(ServerManagerTest, TrackerInfoIsLoadedAtStartUpAndStoredAtShutDown) {
+    {
+        ServerManager manager(context);
+        manager.StartUp();
+        manager.trackerInfo.Set("k3://127.0.0.1:2092", "Capture the Flag");
+        manager.ShutDown();
+    }
+    ASSERT_TRUE(fs::FileExists(ConfigPath("TrackerInfo.dat")));
+    ServerManager again(context);
+    again.StartUp();
+    ASSERT_EQ(again.trackerInfo.Count(), 1u);
+    EXPECT_EQ(again.trackerInfo.Entries()[0].value, "Capture the Flag");
 }
 
 TEST_F(ServerManagerTest, StartUpClearsTheFourRunValuesInMemory) {

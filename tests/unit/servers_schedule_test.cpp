@@ -55,18 +55,6 @@ TEST(Schedule, MinuteTableFollowsTheLatestEvent) {
     }
 }
 
-TEST(Schedule, RunTimeLooksUpTheLocalMinuteOnlyWhenEnabled) {
-    CSchedule schedule;
-    schedule.entries = {{{Mon, 8, 0}, {Mon, 20, 0}}};
-    schedule.BuildMinuteTable();
-    const LocalTime mondayNine{2026, 1, 5, 9, 0, 0, 0, Mon};
-    const LocalTime mondayEight{2026, 1, 5, 20, 0, 0, 0, Mon};
-    EXPECT_TRUE(schedule.IsRunTime(mondayEight));  // not enabled: always
-    schedule.enabled = 1;
-    EXPECT_TRUE(schedule.IsRunTime(mondayNine));
-    EXPECT_FALSE(schedule.IsRunTime(mondayEight));
-}
-
 TEST(Schedule, StoredBlockReadsBackAndRebuildsTheTable) {
     CSchedule schedule;
     schedule.enabled = 1;
@@ -89,6 +77,45 @@ TEST(Schedule, StoredBlockReadsBackAndRebuildsTheTable) {
     EXPECT_EQ(back.enabled, 1u);
     EXPECT_TRUE(back.minuteTable[Cell(Sat, 12, 0)]);
     EXPECT_FALSE(back.minuteTable[Cell(Sun, 12, 0)]);
+}
+
+TEST(Schedule, SchedulerOffRunsAtEveryMinuteWhateverTheTable) {
+    struct Case {
+        const char* what;
+        std::vector<ScheduleEntry> entries;
+        uint32_t enabled;
+        LocalTime when;
+        bool runs;
+    } cases[] = {
+        {"off, no entries", {}, 0, {2026, 1, 4, 3, 0, 0, 0, Sun}, true},
+        {"on, no entries", {}, 1, {2026, 1, 4, 3, 0, 0, 0, Sun}, false},
+        {"off, outside the run time", {{{Mon, 8, 0}, {Mon, 20, 0}}}, 0, {2026, 1, 6, 3, 0, 0, 0, Tue}, true},
+        {"on, wrap: Sunday 23:59", {{{Fri, 22, 0}, {Mon, 6, 0}}}, 1, {2026, 1, 4, 23, 59, 0, 0, Sun}, true},
+        {"on, wrap: Monday 05:59", {{{Fri, 22, 0}, {Mon, 6, 0}}}, 1, {2026, 1, 5, 5, 59, 0, 0, Mon}, true},
+        {"on, wrap: Monday 06:00", {{{Fri, 22, 0}, {Mon, 6, 0}}}, 1, {2026, 1, 5, 6, 0, 0, 0, Mon}, false},
+        {"on, wrap: Friday 21:59", {{{Fri, 22, 0}, {Mon, 6, 0}}}, 1, {2026, 1, 9, 21, 59, 0, 0, Fri}, false},
+        {"on, day out of range", {{{All, 0, 0}, {9, 0, 0}}}, 1, {2026, 1, 9, 21, 59, 0, 0, 7}, false},
+    };
+    for (const Case& c : cases) {
+        CSchedule schedule;
+        schedule.entries = c.entries;
+        schedule.enabled = c.enabled;
+        schedule.BuildMinuteTable();
+        EXPECT_EQ(schedule.IsRunTime(c.when), c.runs) << c.what;
+    }
+}
+
+TEST(Schedule, CopyTakesEntriesAndSwitchButNeverTheTable) {
+    CSchedule source;
+    source.enabled = 1;
+    source.entries = {{{Mon, 8, 0}, {Mon, 20, 0}}};
+    source.BuildMinuteTable();
+    CSchedule copy(source);
+    EXPECT_EQ(copy.entries, source.entries);
+    EXPECT_EQ(copy.enabled, 1u);
+    EXPECT_FALSE(copy.HasAnyRunMinute());
+    copy.CopyMinuteTable(source);
+    EXPECT_EQ(copy.minuteTable, source.minuteTable);
 }
 
 }  // namespace
