@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "app/manager_view.h"
-#include "app/system_info.h"
+#include "servers/system_info.h"
 #include "eventlog/event_log.h"
 #include "game/game_installation.h"
 #include "platform/clock.h"

@@ -1,4 +1,4 @@
-#include "app/system_info.h"
+#include "servers/system_info.h"
 
 #include "platform/files.h"
 #include "platform/socket.h"
