@@ -35,7 +35,7 @@ std::string UsageText() {
            "               SIGTERM, SIGINT and SIGHUP act as \"Exit\" (servers keep running).\n"
            "  --send       hand a command to the running instance and print its answer:\n"
            "               exit, stop-exit, stop-empty-exit, stop-all, stop-empty, status,\n"
-           "               start NAME..., stop PORT...\n";
+           "               start NAME..., stop PORT..., import MAIN [--batch FILE]\n";
 }
 
 namespace {
@@ -87,6 +87,19 @@ std::string ExecuteCommand(ServerManager& manager, const std::vector<std::string
     if (verb == "start") {
         if (args.empty()) return "Error: start needs at least one configuration name.\n";
         return manager.StartByNames(args);
+    }
+    if (verb == "import") {
+        // import MAIN [--batch FILE]
+        if (args.empty() || args[0].empty()) return "Error: import needs the main configuration file.\n";
+        std::string batch;
+        if (args.size() == 3 && args[1] == "--batch") {
+            batch = args[2];
+        } else if (args.size() != 1) {
+            return "Error: usage: import MAIN [--batch FILE]\n";
+        }
+        bool ok = false;
+        std::string answer = manager.ImportConfiguration(args[0], batch, &ok);
+        return ok ? answer : "Error: " + answer;
     }
     if (verb == "stop") {
         if (args.empty()) return "Error: stop needs at least one port.\n";

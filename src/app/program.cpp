@@ -194,7 +194,15 @@ int RunProgram(int argc, char** argv) {
     globalMutex.Create("Global\\Haldmoor3");
 
     if (anotherInstance) {
-        const std::vector<std::string> words = args.send.empty() ? std::vector<std::string>{"front"} : args.send;
+        std::vector<std::string> words = args.send.empty() ? std::vector<std::string>{"front"} : args.send;
+        // File names are the sender's: the running instance may stand in another folder.
+        if (words[0] == "import") {
+            for (size_t i = 1; i < words.size(); ++i) {
+                if (words[i] != "--batch" && !words[i].empty() && words[i][0] != '/') {
+                    words[i] = fs::CurrentDirectory() + "/" + words[i];
+                }
+            }
+        }
         std::string answer;
         if (!LocalRequest(InstanceSocketPath(), EncodeCommand(words), answer, 130000)) {
             std::fprintf(stderr, "haldmoor3: another instance runs but did not answer.\n");

@@ -6,6 +6,7 @@
 #include "eventlog/event_loop.h"
 #include "eventlog/jotwell_binding.h"
 #include "launch/mission_archive.h"
+#include "launch/server_import.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "servers/dialog_state.h"
@@ -412,6 +413,17 @@ FieldCheck ServerManager::CloseGlobalOptions(const GlobalOptionsForm& form, bool
         if (ctx_.registry) JotwellBinding::StoreSwitch(*ctx_.registry, result.useJotwellForEventLog != 0);
     }
     return FieldCheck{};
+}
+
+std::string ServerManager::ImportConfiguration(const std::string& mainFile, const std::string& batchFile, bool* ok) {
+    std::string result;
+    const InformationBox inform = [this](const std::string& text) { view_.MessageBox(text); };
+    const Question confirm = [](const std::string&) { return true; };
+    const bool appended = ImportServer(configs, installation, mainFile, batchFile, inform, confirm, result);
+    if (appended && configsLoaded_) configs.Store(systemInfo.configFolder, nullptr);
+    if (ok) *ok = appended;
+    if (!result.empty() && result.back() != '\n') result += '\n';
+    return result;
 }
 
 }  // namespace hm

@@ -92,6 +92,10 @@ public:
     void StopEmptyServers();
     // Stops and removes the entries on these ports; returns how many were found.
     size_t StopServersOnPorts(const std::vector<unsigned>& ports);
+    // Imports a configuration from the game's own files (and a launch batch, when given); the
+    // command that asked for it is the operator's confirmation. Appended and stored only when the
+    // whole chain succeeded. Returns the messages and a closing line for the sender.
+    std::string ImportConfiguration(const std::string& mainFile, const std::string& batchFile, bool* ok = nullptr);
     // Starts the configurations with these names; returns one answer line per name.
     std::string StartByNames(const std::vector<std::string>& names);
 

@@ -10,6 +10,7 @@
 
 #include "platform/files.h"
 #include "platform/process.h"
+#include "servers/game_config_files.h"
 #include "servers/server_config_array.h"
 
 namespace hm {
@@ -125,6 +126,33 @@ TEST_F(InstanceTest, SecondStartsReachTheRunningInstanceAndExitEndsIt) {
 
     // Once it is gone, a command finds nobody.
     EXPECT_EQ(RunToEnd("--send status", output), 1);
+}
+
+TEST_F(InstanceTest, ImportCommandAppendsAndStoresTheConfiguration) {
+    // The game's own files of a server, as an administrator would have them.
+    CServerConfig config;
+    config.game.gameName = "Imported";
+    config.game.missionFileName = "ironworks.mn3";
+    config.game.scriptName = "Anarchy";
+    config.game.connectionName = "Direct TCP~IP";
+    const std::string mainFile = (root / "server.cfg").string();
+    ASSERT_TRUE(WriteServerConfigFile(config.game, mainFile, 2));
+
+    server = Start("--headless", serverOutput());
+    ASSERT_TRUE(server);
+    ASSERT_TRUE(WaitForOutput("Initialization completed.")) << ServerText();
+    std::string output;
+    EXPECT_EQ(RunToEnd("--send import " + mainFile, output), 0) << output;
+    EXPECT_NE(output.find("Imported"), std::string::npos) << output;
+    EXPECT_EQ(RunToEnd("--send import /nonexistent/server.cfg", output), 1) << output;
+    EXPECT_EQ(RunToEnd("--send exit", output), 0);
+    ASSERT_EQ(server->Wait(30000), Process::WaitResult::Exited) << ServerText();
+
+    CServerConfigArray stored;
+    ASSERT_EQ(stored.Load((root / "work/cfg").string(), nullptr), StoreLoad::Loaded);
+    ASSERT_EQ(stored.configs.size(), 1u);
+    EXPECT_EQ(stored.configs[0].game.gameName, "Imported");
+    EXPECT_EQ(stored.configs[0].game.missionFileName, "ironworks.mn3");
 }
 
 TEST_F(InstanceTest, SignalActsAsExitAndStoresComeBackUnchanged) {
