@@ -2,14 +2,33 @@
 // connection and ends it, the console client itself lives in the supervision module.
 //
 // The entry (CServerInfo) creates and deletes the connection on the user-interface thread; the
-// connection's own worker thread does the talking. The methods here must return at once: they only
-// read flags or post a request to the worker, they never wait for the network.
+// connection's own worker thread does the talking. Nothing here waits for an answer from the network:
+// the getters read the connection's figures (under its own lock where the worker writes them), and the
+// requests send one command line and return; a connection without a running worker sends nothing.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 
 namespace hm {
+
+// The figures the supervisor reads, taken together so that one tick sees one consistent picture.
+struct ConsoleFigures {
+    size_t listedPlayers = 0;        // players in the array of the last player-list reply
+    bool hasPlayers = false;         // the server is believed to hold players
+    int32_t playerCount = 0;         // believed number of players
+    uint32_t emptyListTicks = 0;     // supervisor ticks in a row that saw an empty player array
+    int32_t lastReportedCount = 99;  // player count the supervisor announced last
+    uint32_t lastReceiveTick = 0;    // ms tick of the last console data
+    uint32_t consoleTimeout = 300000;  // ms of silence after which the console counts as dead
+    uint32_t lastPlayerRowTick = 0;  // ms tick of the last player row read
+    bool quitByAdmin = false;        // the server shut down without being told to by us
+    bool dataCorruption = false;     // the server reported corrupted network data
+    bool autoRepeat = false;         // the automatic commands are to be repeated ...
+    uint32_t autoRepeatMinutes = 0;  // ... every this many minutes
+};
 
 class RemoteConsole {
 public:
@@ -22,6 +41,18 @@ public:
     virtual void SendLogout() = 0;
     // Tells the game server to quit, then ends the worker.
     virtual void SendQuit() = 0;
+
+    virtual ConsoleFigures Figures() const = 0;
+    // Sets the believed player count; hasPlayers follows (n != 0).
+    virtual void SetPlayerCount(int32_t n) = 0;
+    // The supervisor's own bookkeeping kept with the connection (a new connection starts afresh).
+    virtual void SetEmptyListTicks(uint32_t ticks) = 0;
+    virtual void SetLastReportedCount(int32_t count) = 0;
+    // Asks for the player list ("$players"); 1 when sent, 0 without a worker.
+    virtual int RequestPlayers() = 0;
+    virtual void SetMaxPlayers(uint32_t n) = 0;
+    // Sends the operator's automatic commands (one or all, as the console settings say).
+    virtual void SendAutoCommands() = 0;
 };
 
 // Builds the connection for one entry (the supervision module binds event list, settings, rules, ...).

@@ -87,6 +87,13 @@ public:
     bool HasPlayers() const override { return players_; }
     void SendLogout() override {}
     void SendQuit() override {}
+    ConsoleFigures Figures() const override { return {}; }
+    void SetPlayerCount(int32_t) override {}
+    void SetEmptyListTicks(uint32_t) override {}
+    void SetLastReportedCount(int32_t) override {}
+    int RequestPlayers() override { return 0; }
+    void SetMaxPlayers(uint32_t) override {}
+    void SendAutoCommands() override {}
 
 private:
     bool players_;

@@ -123,6 +123,13 @@ public:
     bool HasPlayers() const override { return false; }
     void SendLogout() override { log_->push_back("logout"); }
     void SendQuit() override { log_->push_back("quit"); }
+    ConsoleFigures Figures() const override { return {}; }
+    void SetPlayerCount(int32_t) override {}
+    void SetEmptyListTicks(uint32_t) override {}
+    void SetLastReportedCount(int32_t) override {}
+    int RequestPlayers() override { return 0; }
+    void SetMaxPlayers(uint32_t) override {}
+    void SendAutoCommands() override {}
 
 private:
     bool connected_;

@@ -1,0 +1,213 @@
+#include "supervision/supervisor.h"
+
+#include <utility>
+
+#include "platform/socket.h"
+
+namespace hm {
+
+Supervisor::Supervisor(Clock& clock, EventLogList& events, CServerConfigArray& configs, CServerInfoArray& servers,
+                       SupervisorActions actions)
+    : lastSaveTick(clock.TickCount()),
+      clock_(clock),
+      events_(events),
+      configs_(configs),
+      servers_(servers),
+      actions_(std::move(actions)) {}
+
+bool Supervisor::GamePortInUse(const CServerInfo& entry) {
+    uint32_t address = 0;
+    const std::string& bind = entry.config.launch.bindAddress;
+    if (!bind.empty() && !ParseAddress(bind, address)) address = 0;
+    TcpSocket probe;
+    if (!probe.Create(SocketType::Datagram)) return false;  // cannot tell: do not hold the server back
+    const bool free = probe.Bind(address, entry.config.launch.serverPort);
+    probe.Close();
+    return !free;
+}
+
+void Supervisor::ApplyPlayerLimit() {
+    uint32_t players = 0, capacity = 0;
+    for (const auto& entry : servers_.entries) {
+        if (!entry->console || entry->stoppedOnPurpose != 0) continue;
+        const int32_t count = entry->console->Figures().playerCount;
+        if (count > 0) players += static_cast<uint32_t>(count);
+        capacity += entry->config.game.maxPlayers;
+    }
+    clock_.Sleep(0);
+    const uint32_t limit = configs_.globalOptions.maxPlayersAll;
+    if (capacity > limit && players >= limit) {
+        events_.AddEvent("Max players of %u reached.", limit);
+        for (const auto& entry : servers_.entries) {
+            CGameSettings& game = entry->config.game;
+            const unsigned port = entry->config.launch.serverPort;
+            game.targetMaxPlayers = game.maxPlayers;
+            if (game.appliedMaxPlayers == game.targetMaxPlayers) continue;
+            if (entry->console && entry->console->Figures().hasPlayers) {
+                entry->console->SetMaxPlayers(game.targetMaxPlayers);
+                events_.AddEvent("Server %u: Max players changed from %u to %u.", port, game.appliedMaxPlayers,
+                                 game.targetMaxPlayers);
+            } else {
+                events_.AddEvent("Server %u: Cannot change max players from %u to %u.", port,
+                                 game.appliedMaxPlayers, game.targetMaxPlayers);
+            }
+            game.appliedMaxPlayers = game.targetMaxPlayers;
+            clock_.Sleep(kMaxPlayersPauseMs);
+        }
+    }
+    totalPlayers = players;
+}
+
+void Supervisor::SelectiveBookkeeping(hm::Tick now) {
+    bool exists = false, busyNow = false;
+    for (const auto& entry : servers_.entries) {
+        const bool selective = entry->config.game.selective != 0;
+        if (selective) exists = true;
+        if (!entry->console) continue;
+        const ConsoleFigures figures = entry->console->Figures();
+        if (selective && figures.hasPlayers) {
+            busyNow = true;
+            selectiveBusy = 1;
+        }
+        if (Elapsed(now, figures.lastReceiveTick) > kKeepAliveMs) {
+            entry->console->RequestPlayers();
+            clock_.Sleep(kKeepAlivePauseMs);
+        }
+    }
+    // Without any selective server the flag keeps its value.
+    if (exists && !busyNow) selectiveBusy = 0;
+}
+
+EntryObservation Supervisor::Observe(CServerInfo& entry, const LocalTime& local) {
+    EntryObservation o;
+    const CServerConfig& config = entry.config;
+    o.serverPort = config.launch.serverPort;
+    o.selective = config.game.selective != 0;
+    if (actions_.processState) {
+        const ProcessState state = actions_.processState(entry);
+        o.started = state.started;
+        o.running = state.started && state.running;
+    } else {
+        // A non-blocking look: a 10 ms wait per server would stall the window for seconds on a long list.
+        o.started = entry.process != nullptr;
+        o.running = o.started && entry.process->IsRunning();
+    }
+    o.stoppedOnPurpose = entry.stoppedOnPurpose;
+    o.selectiveIdleTicks = entry.selectiveIdleTicks;
+    o.startTick = entry.startTick;
+    o.scheduleEnabled = config.schedule.enabled != 0;
+    if (o.scheduleEnabled) {
+        o.isRunTime = config.schedule.IsRunTime(local);
+        o.hasAnyRunMinute = config.noScheduleWarned != 0 || config.schedule.HasAnyRunMinute();
+    }
+    o.noScheduleWarned = config.noScheduleWarned;
+    o.connectionName = config.game.connectionName;
+    o.connectionKind = config.game.connectionKind;
+    o.minuteTicks = config.game.minuteTicks;
+    o.repeatMinutes = config.game.repeatMinutes;
+    if (entry.console) {
+        o.hasConsole = true;
+        o.console = entry.console->Figures();
+    }
+    if (!o.running) {
+        o.gamePortTaken = actions_.gamePortTaken ? actions_.gamePortTaken(entry) : GamePortInUse(entry);
+        o.portTakenReported = portTakenReported_.count(o.serverPort) != 0;
+    }
+    return o;
+}
+
+void Supervisor::Apply(CServerInfo& entry, const SupervisorDecision& d) {
+    RemoteConsole* console = entry.console.get();
+    if (console) {
+        if (d.setPlayerCount) console->SetPlayerCount(d.playerCount);
+        console->SetEmptyListTicks(d.emptyListTicks);
+        console->SetLastReportedCount(d.lastReportedCount);
+    }
+    entry.selectiveIdleTicks = d.selectiveIdleTicks;
+    entry.config.game.minuteTicks = d.minuteTicks;
+    entry.config.game.repeatMinutes = d.repeatMinutes;
+    entry.config.noScheduleWarned = d.noScheduleWarned;
+    const uint16_t port = entry.config.launch.serverPort;
+    if (d.portTakenReported) {
+        portTakenReported_.insert(port);
+    } else {
+        portTakenReported_.erase(port);
+    }
+
+    size_t i = 0;
+    for (; i < d.eventsBeforeRequests && i < d.events.size(); ++i) events_.AddEvent("%s", d.events[i].c_str());
+    if (console && d.requestPlayers) {
+        console->RequestPlayers();
+        clock_.Sleep(kKeepAlivePauseMs);
+    }
+    if (console && d.sendAutoCommands) console->SendAutoCommands();
+    for (; i < d.events.size(); ++i) events_.AddEvent("%s", d.events[i].c_str());
+}
+
+bool Supervisor::Dispatch(size_t& index, SupervisorAction action) {
+    switch (action) {
+        case SupervisorAction::None:
+            return true;
+        case SupervisorAction::Start:
+            actions_.startServerAt(index);
+            return false;
+        case SupervisorAction::RestartIfEmpty: {
+            CServerInfo& entry = *servers_.entries[index];
+            if (entry.console && entry.console->Figures().listedPlayers > 0) return false;
+            actions_.haltServer(index);
+            actions_.startServerAt(index);
+            return false;
+        }
+        case SupervisorAction::Restart:
+            actions_.haltServer(index);
+            actions_.startServerAt(index);
+            return true;
+        case SupervisorAction::Stop:
+            actions_.haltServer(index);
+            return true;
+        case SupervisorAction::Remove:
+            actions_.removeServer(index);
+            return true;
+    }
+    return true;
+}
+
+void Supervisor::Tick() {
+    const hm::Tick now = clock_.TickCount();
+    const LocalTime local = clock_.Now();
+    const CGlobalOptions& options = configs_.globalOptions;
+
+    if (options.limitPlayersAll) {
+        ApplyPlayerLimit();
+    } else {
+        totalPlayers = 0;
+    }
+    SelectiveBookkeeping(now);
+
+    SupervisorInputs inputs;
+    inputs.now = now;
+    inputs.supervisorTicks = supervisorTicks;
+    inputs.autoRestart = options.autoRestart != 0;
+    inputs.autoRestartPeriod = options.autoRestartPeriod;
+    inputs.switchToTcpOnMroDown = options.switchToTcpOnMroDown != 0;
+    // The index is unsigned: a removal at 0 steps it to the largest value and the increment wraps it back.
+    for (size_t i = 0; i < servers_.entries.size(); ++i) {
+        CServerInfo& entry = *servers_.entries[i];
+        inputs.selectiveBusy = selectiveBusy != 0;
+        const SupervisorDecision decision = Decide(Observe(entry, local), inputs);
+        Apply(entry, decision);
+        if (!Dispatch(i, decision.action)) break;
+    }
+
+    const size_t lines = actions_.statusLineCount ? actions_.statusLineCount() : servers_.entries.size();
+    if (actions_.enableStopAllButtons) actions_.enableStopAllButtons(lines > 0);
+
+    if (supervisorTicks < kMaxTicks) ++supervisorTicks;
+
+    if (Elapsed(now, lastSaveTick) > kSaveIntervalMs) {
+        lastSaveTick = now;
+        if (actions_.storeAll) actions_.storeAll();  // store errors are ignored here
+    }
+}
+
+}  // namespace hm

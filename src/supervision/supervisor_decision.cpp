@@ -1,0 +1,168 @@
+#include "supervision/supervisor_decision.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace hm {
+namespace {
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+    char buffer[256];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    return buffer;
+}
+
+// Ends the checks with a decision and its event.
+void Choose(SupervisorDecision& d, SupervisorAction action, std::string event) {
+    d.action = action;
+    d.events.push_back(std::move(event));
+}
+
+// A start or restart of a server that does not run: when a foreign program holds its game port the
+// game server would die at once and be restarted tick after tick, so nothing is started; the operator
+// hears about it once until the port is free again.
+bool PostponedForPort(SupervisorDecision& d, const EntryObservation& e) {
+    if (!e.gamePortTaken) return false;
+    if (!e.portTakenReported) {
+        d.events.push_back(Format("Server %u: Port %u is used by another program. Start postponed.",
+                                  unsigned{e.serverPort}, unsigned{e.serverPort}));
+        d.portTakenReported = true;
+    }
+    d.action = SupervisorAction::None;
+    return true;
+}
+
+void ConsoleUpkeep(SupervisorDecision& d, const EntryObservation& e, const SupervisorInputs& in,
+                   bool& hasPlayers) {
+    const ConsoleFigures& c = e.console;
+    const unsigned port = e.serverPort;
+
+    // A fall to zero is believed only on the fifth empty list in a row; a rise at once.
+    int32_t count = c.playerCount;
+    if (c.listedPlayers == 0 && c.emptyListTicks <= 3) {
+        d.emptyListTicks = c.emptyListTicks + 1;
+    } else {
+        d.setPlayerCount = true;
+        d.playerCount = count = static_cast<int32_t>(c.listedPlayers);
+        hasPlayers = count != 0;
+        d.emptyListTicks = 0;
+    }
+    d.lastReportedCount = c.lastReportedCount;
+    if (count != c.lastReportedCount) {
+        d.events.push_back(Format("Server %u: %d player(s) assumed.", port, count));
+        d.lastReportedCount = count;
+    }
+
+    if (e.selective && in.selectiveBusy && !hasPlayers && e.running) {
+        if (e.selectiveIdleTicks > 1) {
+            Choose(d, SupervisorAction::Stop, Format("Server %u: No player in selective server. Stopping...", port));
+            d.selectiveIdleTicks = 0;
+        } else {
+            d.selectiveIdleTicks = e.selectiveIdleTicks + 1;
+        }
+    }
+    d.eventsBeforeRequests = d.events.size();
+
+    d.requestPlayers = Elapsed(in.now, c.lastReceiveTick) > kKeepAliveMs;
+
+    d.minuteTicks = e.minuteTicks + 1;
+    if (d.minuteTicks >= 4) {
+        d.repeatMinutes = e.repeatMinutes + 1;
+        d.minuteTicks = 0;
+    }
+    if (c.autoRepeat && d.repeatMinutes >= c.autoRepeatMinutes) {
+        d.repeatMinutes = 0;
+        d.sendAutoCommands = true;
+    }
+}
+
+}  // namespace
+
+bool IsMeridianConnection(std::string_view name) {
+    static constexpr std::string_view kName = "meridian online";
+    if (name.size() != kName.size()) return false;
+    for (size_t i = 0; i < name.size(); ++i) {
+        char ch = name[i];
+        if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+        if (ch != kName[i]) return false;
+    }
+    return true;
+}
+
+SupervisorDecision Decide(const EntryObservation& e, const SupervisorInputs& in) {
+    SupervisorDecision d;
+    d.selectiveIdleTicks = e.selectiveIdleTicks;
+    d.minuteTicks = e.minuteTicks;
+    d.repeatMinutes = e.repeatMinutes;
+    d.noScheduleWarned = e.noScheduleWarned;
+    d.portTakenReported = e.gamePortTaken && e.portTakenReported;  // a free port starts a new episode
+    const unsigned port = e.serverPort;
+    const ConsoleFigures& c = e.console;
+
+    bool hasPlayers = e.hasConsole && c.hasPlayers;
+    if (e.hasConsole) ConsoleUpkeep(d, e, in, hasPlayers);
+
+    if (e.hasConsole && c.quitByAdmin) {
+        d.action = SupervisorAction::None;  // replaces a selective stop
+        Choose(d, SupervisorAction::Remove, Format("Server %u has been quit by admin", port));
+        return d;
+    }
+
+    bool scheduleHold = false;
+    if (e.scheduleEnabled) {
+        if (e.noScheduleWarned == 0 && !e.hasAnyRunMinute) {
+            d.events.push_back(Format("Server %u: No scheduler entries. Server never starts.", port));
+            d.noScheduleWarned = 1;
+        }
+        if (e.isRunTime) {
+            if (!e.started && !(e.selective && in.selectiveBusy)) {
+                if (PostponedForPort(d, e)) return d;
+                Choose(d, SupervisorAction::Start, Format("Server %u: Scheduled start.", port));
+                return d;
+            }
+        } else if (e.started) {
+            Choose(d, SupervisorAction::Stop, Format("Server %u: Scheduled stop.", port));
+            return d;
+        } else {
+            scheduleHold = true;
+        }
+    }
+    if (d.action != SupervisorAction::None) return d;  // the selective stop
+
+    if (in.autoRestart && e.hasConsole && Elapsed(in.now, e.startTick) >= in.autoRestartPeriod && !hasPlayers &&
+        Elapsed(in.now, c.lastPlayerRowTick) > kPlayerRowQuietMs && e.stoppedOnPurpose == 0) {
+        Choose(d, SupervisorAction::RestartIfEmpty, Format("Server %u: Uptime exceeded. Automatic restart...", port));
+        return d;
+    }
+
+    if (e.hasConsole && c.dataCorruption) {
+        Choose(d, SupervisorAction::RestartIfEmpty, Format("Server %u crashed", port));
+        return d;
+    }
+
+    if (e.running) {
+        if (e.hasConsole && Elapsed(in.now, c.lastReceiveTick) > c.consoleTimeout) {
+            Choose(d, SupervisorAction::Restart, Format("Server %u remote console timeout (crashed?)", port));
+        } else if (in.switchToTcpOnMroDown && IsMeridianConnection(e.connectionName) && e.connectionKind == 2 &&
+                   (!e.hasConsole || hasPlayers)) {
+            Choose(d, SupervisorAction::RestartIfEmpty, Format("Server %u: Mode switch.", port));
+        }
+        return d;
+    }
+
+    if (scheduleHold) return d;
+    if (e.started && in.supervisorTicks > kStartupTicks) {
+        if (PostponedForPort(d, e)) return d;
+        Choose(d, SupervisorAction::RestartIfEmpty, Format("Server %u: Not running anymore -> Restart.", port));
+    } else if (!in.selectiveBusy && in.supervisorTicks > kStartupTicks) {
+        if (PostponedForPort(d, e)) return d;
+        Choose(d, SupervisorAction::Start, Format("Server %u: Not running yet-> Starting...", port));
+    }
+    return d;
+}
+
+}  // namespace hm
