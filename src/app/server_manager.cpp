@@ -17,10 +17,10 @@ ServerManager::ServerManager(const ManagerContext& context)
     : systemInfo(context.workingFolder),
       installation(*context.registry, context.readMission ? context.readMission : MissionArchiveReader(&ReadMissionArchive)),
       events(*context.clock, context.jotwell, context.loop),
+      supervisor(*context.clock, events, configs, servers, MakeSupervisorActions()),
       ctx_(context),
       clock_(*context.clock),
       view_(*context.view) {
-    lastSaveTick = clock_.TickCount();
     events.SetSink(&view_);
     // A new options record offers the global log exactly when the library is there.
     configs.globalOptions = CGlobalOptions(clock_.TickCount(), ctx_.jotwell && ctx_.jotwell->jotwellPresent());
@@ -206,14 +206,24 @@ bool ServerManager::InitializeInstallation(ProgressSteps* progress) {
     return true;
 }
 
-void ServerManager::SupervisorTick() {
-    RefreshStopAllButtons();
-    if (supervisorTicks < 100000) ++supervisorTicks;
-    const Tick now = clock_.TickCount();
-    if (Elapsed(now, lastSaveTick) > kSaveIntervalMs) {
-        lastSaveTick = now;
-        StoreAll(nullptr);
-    }
+void ServerManager::SupervisorTick() { supervisor.Tick(); }
+
+SupervisorActions ServerManager::MakeSupervisorActions() {
+    SupervisorActions actions;
+    actions.startServerAt = [this](size_t& index) { return StartServerAt(index); };
+    actions.removeServer = [this](size_t& index) { RemoveServer(index); };
+    actions.haltServer = [this](size_t index) { HaltServer(index); };
+    actions.enableStopAllButtons = [this](bool enable) { view_.EnableStopAllButtons(enable); };
+    actions.storeAll = [this] { StoreAll(nullptr); };
+    actions.statusLineCount = [this] { return statusLines_.size(); };
+    return actions;
+}
+
+void ServerManager::HaltServer(size_t index) {
+    CServerInfo& entry = *servers.entries[index];
+    StopServer(entry);
+    UpdateLine(entry);
+    entry.stoppedOnPurpose = 1;
 }
 
 void ServerManager::RefreshStopAllButtons() { view_.EnableStopAllButtons(!statusLines_.empty()); }

@@ -16,6 +16,7 @@
 
 #include "app/manager_view.h"
 #include "servers/system_info.h"
+#include "supervision/supervisor.h"
 #include "eventlog/event_log.h"
 #include "game/game_installation.h"
 #include "platform/clock.h"
@@ -68,7 +69,6 @@ class ServerManager {
 public:
     static constexpr uint32_t kProgramVersion = 0x030053;  // 3.0.83
     static constexpr const char* kAuthorCredit = "the Haldmoor3 developers";
-    static constexpr uint32_t kSaveIntervalMs = 900000;
 
     explicit ServerManager(const ManagerContext& context);
     ~ServerManager();
@@ -113,7 +113,6 @@ public:
     void StoreAll(ProgressSteps* progress);
 
     bool initializationFailed() const { return initFailed_; }
-    uint32_t supervisorTicks = 0;
 
     // Owned stores and services, in construction order.
     CSystemInfo systemInfo;
@@ -124,11 +123,13 @@ public:
     CServerInfoArray servers;
     EventLogList events;
     std::recursive_mutex serverListLock;
+    Supervisor supervisor;  // holds supervisorTicks and lastSaveTick
     unsigned supervisorTimer = 0;
-    Tick lastSaveTick = 0;
 
 private:
     void StopServer(CServerInfo& entry);
+    void HaltServer(size_t index);
+    SupervisorActions MakeSupervisorActions();
     void UpdateLine(const CServerInfo& entry);  // the status list, kept here and on the screen
     void RemoveLine(unsigned port);
     void RefreshStopAllButtons();

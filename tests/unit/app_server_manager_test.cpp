@@ -431,7 +431,7 @@ TEST_F(ServerManagerTest, SupervisorTicksCountAndStoreEveryFifteenMinutes) {
     const std::string infoPath = ConfigPath("ServerInfo.dat");
     fs::DeleteFile(infoPath);
     loop.timerTask();
-    EXPECT_EQ(manager.supervisorTicks, 1u);
+    EXPECT_EQ(manager.supervisor.supervisorTicks, 1u);
     EXPECT_FALSE(fs::FileExists(infoPath));
     clock.Advance(900000);
     loop.timerTask();
@@ -439,10 +439,10 @@ TEST_F(ServerManagerTest, SupervisorTicksCountAndStoreEveryFifteenMinutes) {
     clock.Advance(1);
     loop.timerTask();
     EXPECT_TRUE(fs::FileExists(infoPath));
-    manager.supervisorTicks = 99999;
+    manager.supervisor.supervisorTicks = 99999;
     loop.timerTask();
     loop.timerTask();
-    EXPECT_EQ(manager.supervisorTicks, 100000u);
+    EXPECT_EQ(manager.supervisor.supervisorTicks, 100000u);
 }
 
 TEST_F(ServerManagerTest, GlobalOptionsDialogTakesValuesOnlyOnValidOk) {
