@@ -17,6 +17,7 @@ ServerManager::ServerManager(const ManagerContext& context)
     : systemInfo(context.workingFolder),
       installation(*context.registry, context.readMission ? context.readMission : MissionArchiveReader(&ReadMissionArchive)),
       events(*context.clock, context.jotwell, context.loop),
+      launcher(MakeLaunchContext(*context.clock)),
       supervisor(*context.clock, events, configs, servers, MakeSupervisorActions()),
       ctx_(context),
       clock_(*context.clock),
@@ -147,7 +148,13 @@ bool ServerManager::RunStartUpSteps(ProgressSteps* progress) {
         }
     }
 
-    // 21: the automatic start of configured servers joins here with the launch module.
+    // 21: the automatic start, only when no entry was re-attached.
+    if (servers.entries.empty() && configs.globalOptions.autoLaunchAtStart) {
+        events.AddEvent("Starting up servers...");
+        std::vector<size_t> all(configs.configs.size());
+        for (size_t i = 0; i < all.size(); ++i) all[i] = i;
+        launcher.StartConfigurations(all, true);
+    }
 
     // 22-23.
     RefreshStopAllButtons();
@@ -219,11 +226,21 @@ SupervisorActions ServerManager::MakeSupervisorActions() {
     return actions;
 }
 
-void ServerManager::HaltServer(size_t index) {
-    CServerInfo& entry = *servers.entries[index];
-    StopServer(entry);
-    UpdateLine(entry);
-    entry.stoppedOnPurpose = 1;
+LaunchContext ServerManager::MakeLaunchContext(Clock& clock) {
+    // Called while the manager is being built: the callbacks may use members only when they run.
+    return LaunchContext{
+        clock, events, systemInfo, installation, configs, servers, serverListLock,
+        // Port clash: the view is asked whether to take the next free port; no means cancel.
+        [this](const std::string& message, unsigned nextFree, unsigned& chosen) {
+            chosen = nextFree;
+            return view_.AskYesNo(message + "\nUse port " + std::to_string(nextFree) + " instead?");
+        },
+        [this](const std::string& text) { view_.MessageBox(text); },
+        [this](const CServerInfo& entry) { UpdateLine(entry); },
+        [this](unsigned port) { RemoveLine(port); },
+        {},  // consoles join with the remote console client
+        {},  // server output: the log folder's "<port>.out"
+    };
 }
 
 void ServerManager::RefreshStopAllButtons() { view_.EnableStopAllButtons(!statusLines_.empty()); }
@@ -293,50 +310,11 @@ void ServerManager::RemoveLine(unsigned port) {
     view_.RemoveServerLine(port);
 }
 
-int ServerManager::StartServerAt(size_t& index) {
-    CServerInfo& entry = *servers.entries[index];
-    const unsigned port = entry.config.launch.serverPort;
-    if (ctx_.control && ctx_.control->LaunchServer(entry)) {
-        UpdateLine(entry);
-        return 1;
-    }
-    events.AddEvent("Server %u: Startup failed.", port);
-    if (!ctx_.control) return 0;  // nothing can launch in this build: keep the entry for a later start
-    RemoveServer(index);
-    return 0;
-}
+int ServerManager::StartServerAt(size_t& index) { return launcher.StartServerAt(index); }
 
-void ServerManager::StopServer(CServerInfo& entry) {
-    if (ctx_.control) {
-        ctx_.control->StopServer(entry);
-        return;
-    }
-    const unsigned port = entry.config.launch.serverPort;
-    bool connected = false;
-    if (entry.config.game.allowRemoteConsole && entry.console) connected = entry.CloseConsole(true, clock_) != 0;
-    if (entry.process) {
-        if (connected) entry.process->Wait(2000);
-        if (entry.process->IsRunning()) entry.process->Terminate();
-        entry.process.reset();
-    }
-    entry.processId = 0;
-    entry.threadId = 0;
-    events.AddEvent("Server %u: Stopped.", port);
-}
+void ServerManager::RemoveServer(size_t& index) { launcher.RemoveServer(index); }
 
-void ServerManager::RemoveServer(size_t& index) {
-    CServerInfo& entry = *servers.entries[index];
-    const unsigned port = entry.config.launch.serverPort;
-    entry.stoppedOnPurpose = 0;
-    StopServer(entry);
-    events.AddEvent("Server %u: Removed.", port);
-    RemoveLine(port);
-    {
-        std::lock_guard<std::recursive_mutex> lock(serverListLock);
-        servers.entries.erase(servers.entries.begin() + static_cast<std::ptrdiff_t>(index));
-    }
-    --index;  // the caller's loop steps on to the entry that took this place
-}
+void ServerManager::HaltServer(size_t index) { launcher.HaltServer(index); }
 
 void ServerManager::StopAllServers() {
     for (size_t i = servers.entries.size(); i-- > 0;) {
@@ -373,23 +351,27 @@ size_t ServerManager::StopServersOnPorts(const std::vector<unsigned>& ports) {
 
 std::string ServerManager::StartByNames(const std::vector<std::string>& names) {
     std::string answer;
+    std::vector<size_t> indexes;
     for (const std::string& name : names) {
-        const CServerConfig* found = nullptr;
-        for (const CServerConfig& config : configs.configs) {
-            if (config.game.gameName == name) {
-                found = &config;
+        size_t found = configs.configs.size();
+        for (size_t i = 0; i < configs.configs.size(); ++i) {
+            if (configs.configs[i].game.gameName == name) {
+                found = i;
                 break;
             }
         }
-        if (!found) {
+        if (found == configs.configs.size()) {
             answer += "Error: no configuration named \"" + name + "\".\n";
-        } else if (!ctx_.control) {
-            answer += "Error: cannot start \"" + name + "\": this build has no server launcher.\n";
-        } else if (ctx_.control->StartConfiguration(*found)) {
-            answer += "Started \"" + name + "\".\n";
         } else {
-            answer += "Error: \"" + name + "\" was not started.\n";
+            indexes.push_back(found);
         }
+    }
+    if (!indexes.empty()) {
+        const size_t before = servers.entries.size();
+        const bool completed = launcher.StartConfigurations(indexes, false);
+        RefreshStopAllButtons();
+        answer += "Started or scheduled " + std::to_string(servers.entries.size() - before) + " server(s)" +
+                  (completed ? ".\n" : "; the rest was cancelled.\n");
     }
     return answer;
 }

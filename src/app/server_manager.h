@@ -19,6 +19,7 @@
 #include "supervision/supervisor.h"
 #include "eventlog/event_log.h"
 #include "game/game_installation.h"
+#include "launch/server_launcher.h"
 #include "platform/clock.h"
 #include "servers/global_options_rules.h"
 #include "servers/server_config_array.h"
@@ -31,18 +32,6 @@ class EventLoop;
 class JotwellBinding;
 class Registry;
 
-// Carries out launches and stops of game servers; the launch module provides the real one.
-class ServerControl {
-public:
-    virtual ~ServerControl() = default;
-    // Starts (or restarts) the entry's process. True on success.
-    virtual bool LaunchServer(CServerInfo& entry) = 0;
-    // Stops the process and cleans up; the entry stays.
-    virtual void StopServer(CServerInfo& entry) = 0;
-    // Starts one configuration as the server list's "Start" does. True when it was accepted.
-    virtual bool StartConfiguration(const CServerConfig& config) = 0;
-};
-
 struct ManagerContext {
     Clock* clock = nullptr;
     EventLoop* loop = nullptr;
@@ -51,7 +40,6 @@ struct ManagerContext {
     Registry* registry = nullptr;
     std::string workingFolder;          // "" = the current folder
     uint32_t timerPeriodMs = 15000;     // supervisor period
-    ServerControl* control = nullptr;   // null: the built-in stop, no launches
     // Re-attaches a stored process identifier (null: the store's default identity check).
     CServerInfoArray::AttachFunction attach;
     // Reads one mission archive for the installation's list (null: the real archive reader).
@@ -85,9 +73,10 @@ public:
     void CommandStopAll();
     void CommandStopEmpty();
 
-    // Servers.
+    // Servers (carried out by the launcher).
     int StartServerAt(size_t& index);
     void RemoveServer(size_t& index);
+    void HaltServer(size_t index);
     void StopAllServers();
     void StopEmptyServers();
     // Stops and removes the entries on these ports; returns how many were found.
@@ -123,12 +112,12 @@ public:
     CServerInfoArray servers;
     EventLogList events;
     std::recursive_mutex serverListLock;
+    CServerLauncher launcher;
     Supervisor supervisor;  // holds supervisorTicks and lastSaveTick
     unsigned supervisorTimer = 0;
 
 private:
-    void StopServer(CServerInfo& entry);
-    void HaltServer(size_t index);
+    LaunchContext MakeLaunchContext(Clock& clock);
     SupervisorActions MakeSupervisorActions();
     void UpdateLine(const CServerInfo& entry);  // the status list, kept here and on the screen
     void RemoveLine(unsigned port);

@@ -1,0 +1,291 @@
+#include "launch/server_launcher.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "launch/command_line.h"
+#include "launch/custom_objects.h"
+#include "launch/launch_preparation.h"
+#include "launch/mission_description.h"
+#include "launch/port_search.h"
+#include "platform/files.h"
+#include "servers/game_config_files.h"
+#include "servers/random_string.h"
+#include "trackers/tracker_file.h"
+
+namespace hm {
+
+namespace {
+
+constexpr uint32_t kExitPollMs = 25;
+
+}  // namespace
+
+CServerLauncher::CServerLauncher(LaunchContext ctx) : ctx_(std::move(ctx)) {}
+
+std::string CServerLauncher::PortInUseText(const std::string& what, unsigned port) {
+    char text[128];
+    std::snprintf(text, sizeof text, kPortInUse, what.c_str(), port);
+    return text;
+}
+
+void CServerLauncher::Inform(const std::string& text) {
+    if (ctx_.messageBox) ctx_.messageBox(text);
+}
+
+void CServerLauncher::UpdateLine(const CServerInfo& entry) {
+    if (ctx_.updateLine) ctx_.updateLine(entry);
+}
+
+void CServerLauncher::CreateConsole(CServerInfo& entry) {
+    if (!ctx_.consoleFactory) return;
+    entry.CreateConsole([this, &entry] { return ctx_.consoleFactory(entry); });
+}
+
+bool CServerLauncher::SettlePort(uint16_t& port, const char* what, const std::function<unsigned(unsigned)>& findFree) {
+    unsigned wanted = port;
+    for (;;) {
+        const unsigned free = findFree(wanted);
+        if (free == wanted) break;
+        if (ctx_.configs.globalOptions.autoChoosePorts && free != 0) {
+            wanted = free;
+            continue;
+        }
+        unsigned chosen = free;
+        if (!ctx_.askPort || !ctx_.askPort(PortInUseText(what, wanted), free, chosen)) return false;
+        // The dialog's field takes 1024 to 65535; anything else is asked again.
+        wanted = (chosen >= kLowestSearchPort && chosen <= kHighestPort) ? chosen : wanted;
+    }
+    port = static_cast<uint16_t>(wanted);
+    return true;
+}
+
+CServerInfo& CServerLauncher::Append(std::unique_ptr<CServerInfo> entry) {
+    std::lock_guard<std::recursive_mutex> lock(ctx_.serverListLock);
+    ctx_.servers.entries.push_back(std::move(entry));
+    return *ctx_.servers.entries.back();
+}
+
+bool CServerLauncher::StartConfigurations(const std::vector<size_t>& configIndexes, bool automatic) {
+    const CGlobalOptions& options = ctx_.configs.globalOptions;
+    bool first = true;
+    for (size_t index : configIndexes) {
+        if (index >= ctx_.configs.configs.size()) continue;
+        const bool isFirst = first;
+        first = false;
+        const CServerConfig& stored = ctx_.configs.configs[index];
+        // Checked before the ports: a server that will not start must not cost the operator a port
+        // question (whose cancel would even stop the servers after it).
+        if (automatic && !stored.game.autoLaunchAllowed) continue;
+
+        auto entry = std::make_unique<CServerInfo>(stored);
+        CServerConfig& config = entry->config;
+        CGameSettings& game = config.game;
+
+        if (!SettlePort(config.launch.serverPort, "Server (UDP)", [&](unsigned wanted) {
+                return FindFreeGamePort(wanted, ctx_.servers, options);
+            })) {
+            return false;
+        }
+        if (!game.allowRemoteConsole || game.consolePassword.empty()) {
+            // The program always supervises its servers through the console.
+            game.allowRemoteConsole = 1;
+            game.consolePassword = RandomString(ctx_.clock.TickCount());
+            const unsigned port = FindFreeConsolePort(game.remoteConsolePort, ctx_.servers);
+            if (port != 0) game.remoteConsolePort = static_cast<uint16_t>(port);
+        } else if (!SettlePort(game.remoteConsolePort, "Remote console (TCP)", [&](unsigned wanted) {
+                       return FindFreeConsolePort(wanted, ctx_.servers);
+                   })) {
+            return false;
+        }
+        if (config.trackers.enabled &&
+            !SettlePort(config.launch.gameSpyPort, "GameSpy (UDP)", [&](unsigned wanted) {
+                return FindFreeGameSpyPort(wanted, ctx_.servers);
+            })) {
+            return false;
+        }
+
+        if (!PrepareServerLaunch(config, ctx_.systemInfo, ctx_.installation, options, kLaunchStem,
+                                 [this](const std::string& text) { Inform(text); })) {
+            continue;
+        }
+
+        const unsigned port = config.launch.serverPort;
+        if (config.schedule.enabled) {
+            // The entry's minute table was rebuilt from its own events by the preparation, so the
+            // supervisor asks the same table the stored configuration would give.
+            CServerInfo& added = Append(std::move(entry));
+            UpdateLine(added);
+            ctx_.events.AddEvent("Server %u: Scheduled.", port);
+        } else if (automatic || isFirst) {
+            StartServer(std::move(entry));
+        } else {
+            CServerInfo& added = Append(std::move(entry));
+            UpdateLine(added);
+            ctx_.events.AddEvent("Server %u: Scheduled.", port);
+        }
+    }
+    return true;
+}
+
+bool CServerLauncher::StartServer(std::unique_ptr<CServerInfo> entry) {
+    std::lock_guard<std::recursive_mutex> lock(ctx_.serverListLock);
+    if (!LaunchServer(*entry)) {
+        ctx_.events.AddEvent("Server %u: Failed to start.", static_cast<unsigned>(entry->config.launch.serverPort));
+        return false;
+    }
+    CServerInfo& added = Append(std::move(entry));
+    UpdateLine(added);
+    if (added.config.game.allowRemoteConsole) CreateConsole(added);
+    return true;
+}
+
+bool CServerLauncher::StartProcess(CServerInfo& entry, const std::string& commandLine) {
+    if (entry.process) {
+        // Never a second process for one entry: a live one (re-attached, verified) counts as started.
+        if (entry.process->IsRunning()) return true;
+        entry.process.reset();
+    }
+    const std::string gameFolder = ctx_.installation.GameFolder();
+    const std::string executable = gameFolder + "/" + entry.config.launch.executable;
+    std::string output = ctx_.outputFile ? ctx_.outputFile(entry) : std::string();
+    if (output.empty()) {
+        output = ctx_.systemInfo.logFolder + std::to_string(entry.config.launch.serverPort) + ".out";
+    }
+    entry.process = Process::Spawn(executable, commandLine, gameFolder, output);
+    if (!entry.process) {
+        entry.processId = 0;
+        entry.threadId = 0;
+        return false;
+    }
+    entry.processId = entry.process->Pid();
+    entry.threadId = entry.processId;  // a process's main thread carries the process id here
+    return true;
+}
+
+bool CServerLauncher::LaunchServer(CServerInfo& entry) {
+    CServerConfig& config = entry.config;
+    CLaunchSettings& launch = config.launch;
+    const unsigned port = launch.serverPort;
+    const std::string gameFolder = ctx_.installation.GameFolder();
+
+    entry.startTick = ctx_.clock.TickCount();
+    entry.stoppedOnPurpose = 0;
+    entry.selectiveIdleTicks = 0;
+
+    const std::string& cacheFolder = launch.tempDir;
+    if (fs::FileExists(cacheFolder + "/.lock")) fs::DeleteFile(cacheFolder + "/.lock");
+    const int connectionKind = ConnectionKindFromName(config.game.connectionName);
+    fs::CreateFolders(cacheFolder);
+
+    ExtractMissionObjects(ctx_.events, port, config.game.missionFileName, gameFolder);
+    PrepareMissionDescriptionFile(ctx_.events, port, gameFolder, config.game.missionFileName,
+                                  config.game.customDescription != 0, config.customDescriptionText);
+
+    const bool written =
+        WriteServerConfigFile(config.game, launch.configFile, connectionKind) &&
+        WriteMultiSettingsFile(config.ships, config.game.multiSettingsFile, config.game.gameName) &&
+        WriteAutoexecFile(config.autoexec, launch.autoexecFile) &&
+        WriteTrackerFile(config.trackers, gameFolder + "/" + launch.gameSpyFile, ctx_.configs.globalOptions.region);
+    if (!written) {
+        Inform(kWriteFilesFailed);
+        return false;
+    }
+
+    const std::string commandLine = BuildCommandLine(launch, ctx_.installation.Version(), connectionKind);
+    if (!StartProcess(entry, commandLine)) return false;
+
+    if (connectionKind == kConnectionMeridianOnline) {
+        ctx_.events.AddEvent("Server %u: Launched - %s.", port, "MRO");
+    } else if (connectionKind == kConnectionDirectTcpIp) {
+        ctx_.events.AddEvent("Server %u: Launched - %s.", port, "TCP/IP");
+    } else {
+        ctx_.events.AddEvent("Server %u: Launched.", port);
+    }
+    return true;
+}
+
+int CServerLauncher::StartServerAt(size_t& index) {
+    CServerInfo& entry = *ctx_.servers.entries[index];
+    if (LaunchServer(entry)) {
+        UpdateLine(entry);
+        if (entry.config.game.allowRemoteConsole) CreateConsole(entry);
+        return 1;
+    }
+    ctx_.events.AddEvent("Server %u: Startup failed.", static_cast<unsigned>(entry.config.launch.serverPort));
+    RemoveServer(index);
+    return 0;
+}
+
+bool CServerLauncher::WaitForExit(Process& process, uint32_t timeoutMs) {
+    const Tick start = ctx_.clock.TickCount();
+    for (;;) {
+        if (process.Wait(0) == Process::WaitResult::Exited) return true;
+        if (Elapsed(ctx_.clock.TickCount(), start) >= timeoutMs) return false;
+        ctx_.clock.Sleep(kExitPollMs);
+    }
+}
+
+void CServerLauncher::StopServer(CServerInfo& entry) {
+    CServerConfig& config = entry.config;
+    const unsigned port = config.launch.serverPort;
+
+    if (config.game.allowRemoteConsole) {
+        const bool connected = entry.CloseConsole(true, ctx_.clock) != 0;
+        if (connected && entry.process) WaitForExit(*entry.process, kQuitGraceMs);
+    }
+    if (entry.process) {
+        // The process object is either our own child or a re-attached one that proved to be this
+        // server, so the signal cannot hit a stranger.
+        if (entry.process->Wait(0) != Process::WaitResult::Exited) entry.process->Terminate();
+        entry.process.reset();
+    }
+    entry.processId = 0;
+    entry.threadId = 0;
+
+    ctx_.clock.Sleep(kAfterStopPauseMs);
+
+    // Removes links rather than what they point to, and leaves a cache folder that is itself a link
+    // alone: nothing outside the server's own folder goes. Read-only files go too.
+    const std::string& cacheFolder = config.launch.tempDir;
+    if (!cacheFolder.empty()) fs::RemoveFolder(cacheFolder, true);
+
+    const std::string& mission = config.game.missionFileName;
+    bool shared = false;
+    for (const auto& other : ctx_.servers.entries) {
+        if (other.get() != &entry && fs::EqualsIgnoreCase(other->config.game.missionFileName, mission)) {
+            shared = true;
+            break;
+        }
+    }
+    if (!shared) {
+        const std::string gameFolder = ctx_.installation.GameFolder();
+        RemoveMissionDescriptionFile(ctx_.events, port, gameFolder, mission, config.game.customDescription != 0,
+                                     config.customDescriptionText);
+        RemoveMissionObjects(ctx_.events, port, mission, gameFolder);
+    }
+    ctx_.events.AddEvent("Server %u: Stopped.", port);
+}
+
+void CServerLauncher::RemoveServer(size_t& index) {
+    CServerInfo& entry = *ctx_.servers.entries[index];
+    const unsigned port = entry.config.launch.serverPort;
+    entry.stoppedOnPurpose = 0;
+    StopServer(entry);
+    ctx_.events.AddEvent("Server %u: Removed.", port);
+    if (ctx_.removeLine) ctx_.removeLine(port);
+    {
+        std::lock_guard<std::recursive_mutex> lock(ctx_.serverListLock);
+        ctx_.servers.entries.erase(ctx_.servers.entries.begin() + static_cast<std::ptrdiff_t>(index));
+    }
+    --index;
+}
+
+void CServerLauncher::HaltServer(size_t index) {
+    CServerInfo& entry = *ctx_.servers.entries[index];
+    StopServer(entry);
+    UpdateLine(entry);
+    entry.stoppedOnPurpose = 1;
+}
+
+}  // namespace hm
