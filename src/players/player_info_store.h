@@ -1,0 +1,105 @@
+// Player records: for every nickname seen with an address, the last ten distinct IPv4 addresses it
+// played from and when it was last seen. Kept across runs in "PlayerInfo.dat" in the configuration
+// folder and mirrored for people in "PlayerInfo.txt" in the log folder.
+//
+// One store per program, owned by the server manager. The console workers of all servers call Update
+// and Save at any time while the user-interface thread loads and stores, so the records sit behind one
+// lock and callers only ever get copies; Save is serialised on its own so the text file always ends up
+// showing the latest records. A nickname is data only: it is compared ignoring case and written out
+// verbatim, never used as a format or as part of a path. Records are only added and changed, never
+// removed. A damaged store file is set aside, never overwritten.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "servers/archive.h"
+#include "servers/progress.h"
+#include "servers/store_file.h"
+
+namespace hm {
+
+class Clock;
+struct LocalTime;
+
+// Local time as a file time: 100-ns units since 1601-01-01 (of the same zone), and back.
+uint64_t LocalTimeToFileTime(const LocalTime& time);
+LocalTime FileTimeToLocalTime(uint64_t fileTime);
+
+struct PlayerRecord {
+    static constexpr uint32_t kVersion = 1;
+    static constexpr size_t kMaxAddresses = 10;
+
+    int32_t ringIndex = -1;  // slot written last; -1 for a new record
+    int32_t current = -1;    // index of the most recent address; -1 for a new record
+    std::string name;        // as first seen
+    uint64_t lastSeen = 0;   // local file time
+    std::vector<std::string> addresses;  // distinct dotted IPv4 addresses, at most ten
+
+    bool operator==(const PlayerRecord&) const = default;
+
+    // Notes the address at time now: 1 when it was new for this record, else 0 (lastSeen moves
+    // either way). The eleventh distinct address takes the place of the oldest.
+    int AddAddress(const std::string& address, uint64_t now);
+
+    // "YYYY-MM-DD name - current, other, ...\r\n"
+    std::string TextLine() const;
+
+    void Write(ArchiveWriter& ar) const;
+    void Read(ArchiveReader& ar);  // version 0: nothing more follows for the record
+};
+
+class PlayerInfoStore {
+public:
+    static constexpr const char* kFileName = "PlayerInfo.dat";
+    static constexpr const char* kTextName = "PlayerInfo.txt";
+    static constexpr uint32_t kVersion = 1;
+
+    explicit PlayerInfoStore(Clock& clock);
+
+    // Finds the record of name ignoring case (a new one is appended when there is none) and adds the
+    // address to it. 1 when the address was new for that name, else 0.
+    int Update(const std::string& name, const std::string& address);
+
+    // Rewrites the text file (textPath) from all records; false when it could not be written or no
+    // text path is set yet.
+    bool Save();
+
+    // Sets the text path to logFolder + "PlayerInfo.txt" and reads the store file of configFolder.
+    // Absent: the store stays empty. Damaged: what was read completely is kept and the file set aside
+    // (see LastDamagedPath).
+    StoreLoad Load(const std::string& configFolder, const std::string& logFolder,
+                   ProgressSteps* progress);
+    // Writes the store file (temporary file renamed over the old one). False when nothing was written,
+    // also when a damaged file could not be set aside at the load.
+    bool Store(const std::string& configFolder, ProgressSteps* progress);
+
+    void SetTextPath(const std::string& path);
+    std::string TextPath() const;
+    const std::string& LastDamagedPath() const { return fileState_.lastDamagedPath; }
+
+    std::vector<PlayerRecord> Records() const;
+    size_t Count() const;
+
+    // The text file's content and the store file's bytes for the current records.
+    std::string Text() const;
+    std::string Serialize() const;
+    // Replaces the records with those of an archive; the reader's Failed() tells about damage.
+    void ReadFrom(ArchiveReader& ar);
+
+private:
+    static void WriteRecords(ArchiveWriter& ar, const std::vector<PlayerRecord>& records);
+
+    Clock& clock_;
+    mutable std::mutex lock_;  // guards records_ and textPath_
+    std::vector<PlayerRecord> records_;
+    std::string textPath_;
+    std::mutex saveLock_;      // one text file rewrite at a time
+
+    StoreFileState fileState_;  // user-interface thread only, like Load and Store
+};
+
+}  // namespace hm
