@@ -16,6 +16,7 @@ namespace hm {
 ServerManager::ServerManager(const ManagerContext& context)
     : systemInfo(context.workingFolder),
       installation(*context.registry, context.readMission ? context.readMission : MissionArchiveReader(&ReadMissionArchive)),
+      players(*context.clock),
       events(*context.clock, context.jotwell, context.loop),
       launcher(MakeLaunchContext(*context.clock)),
       supervisor(*context.clock, events, configs, servers, MakeSupervisorActions()),
@@ -97,10 +98,14 @@ bool ServerManager::RunStartUpSteps(ProgressSteps* progress) {
     // 10-11: server configurations and global options.
     StoreLoad loaded = configs.Load(systemInfo.configFolder, progress);
     configsLoaded_ = true;
+    nicknameRules.Set(configs.globalOptions.antiCheat);
     ReportLoad(loaded, systemInfo.configFolder + CServerConfigArray::kFileName, configs.LastDamagedPath());
     if (ctx_.jotwell) ctx_.jotwell->setUseGlobalJotwell(configs.globalOptions.useJotwellForEventLog != 0);
 
-    // 12: the player records join here; the tracker list.
+    // 12: the player records and the tracker list.
+    loaded = players.Load(systemInfo.configFolder, systemInfo.logFolder, progress);
+    playersLoaded_ = true;
+    ReportLoad(loaded, systemInfo.configFolder + PlayerInfoStore::kFileName, players.LastDamagedPath());
     loaded = trackerInfo.Load(systemInfo.configFolder, progress);
     trackerInfoLoaded_ = true;
     ReportLoad(loaded, systemInfo.configFolder + TrackerInfoStore::kFileName, trackerInfo.LastDamagedPath());
@@ -128,6 +133,7 @@ bool ServerManager::RunStartUpSteps(ProgressSteps* progress) {
     configs.globalOptions.lastVersionCheck = 0;
     configs.globalOptions.antiCheat.hostsDenyLastUpdate = 0;
     configs.globalOptions.antiCheat.nicknamesLastUpdate = 0;
+    nicknameRules.Set(configs.globalOptions.antiCheat);
 
     // 19: the update checker joins here.
 
@@ -193,8 +199,12 @@ void ServerManager::ShutDown() {
 void ServerManager::StoreAll(ProgressSteps* progress) {
     if (serverInfosLoaded_) servers.Store(systemInfo.configFolder, progress);
     installation.StoreInstallationInfo(systemInfo.configFolder, progress);  // only what it loaded or refreshed
-    if (configsLoaded_) configs.Store(systemInfo.configFolder, progress);
+    if (configsLoaded_) {
+        configs.globalOptions.antiCheat = nicknameRules.Get();  // the update thread may have changed it
+        configs.Store(systemInfo.configFolder, progress);
+    }
     if (trackerInfoLoaded_) trackerInfo.Store(systemInfo.configFolder, progress);
+    if (playersLoaded_) players.Store(systemInfo.configFolder, progress);
 }
 
 bool ServerManager::InitializeInstallation(ProgressSteps* progress) {
@@ -378,6 +388,7 @@ std::string ServerManager::StartByNames(const std::vector<std::string>& names) {
 
 GlobalOptionsForm ServerManager::OpenGlobalOptions() {
     settingsDialogOpen = 1;
+    configs.globalOptions.antiCheat = nicknameRules.Get();
     GlobalOptionsForm form = FormFromOptions(configs.globalOptions);
     if (!ctx_.jotwell || !ctx_.jotwell->jotwellPresent()) form.options.useJotwellForEventLog = 0;
     return form;
@@ -392,6 +403,7 @@ FieldCheck ServerManager::CloseGlobalOptions(const GlobalOptionsForm& form, bool
     settingsDialogOpen = 0;
     if (ok) {
         configs.globalOptions = result;
+        nicknameRules.Set(result.antiCheat);
         // The game installation refresh and the remote info server restart join here with their modules.
         view_.SetTitle(WindowTitle(result.versionCheck ? result.latestVersion : 0));
         if (result.mroDetection) {

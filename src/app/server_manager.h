@@ -19,7 +19,9 @@
 #include "supervision/supervisor.h"
 #include "eventlog/event_log.h"
 #include "game/game_installation.h"
+#include "anticheat/nickname_rules.h"
 #include "launch/server_launcher.h"
+#include "players/player_info_store.h"
 #include "platform/clock.h"
 #include "servers/global_options_rules.h"
 #include "servers/server_config_array.h"
@@ -108,6 +110,8 @@ public:
     CGameInstallation installation;
     LobbyLink lobbyLink;
     CServerConfigArray configs;
+    NicknameRules nicknameRules;  // the anti-cheat options every console thread reads
+    PlayerInfoStore players;
     TrackerInfoStore trackerInfo;
     CServerInfoArray servers;
     EventLogList events;
@@ -134,6 +138,7 @@ private:
     bool configsLoaded_ = false;  // a store is written back only after it was read
     bool serverInfosLoaded_ = false;
     bool trackerInfoLoaded_ = false;
+    bool playersLoaded_ = false;
     std::vector<StatusLine> statusLines_;
 };
 

@@ -162,6 +162,7 @@ TEST_F(ServerManagerTest, StartUpAndShutDownRunEveryStepInOrder) {
         "step: Determine network info...",
         "step: Updating Kelvane 3 file info...",
         "step: Loading server configurations...",
+        "step: Loading player infos...",
         "step: Loading tracker infos...",
         "step: Loading server infos...",
         "event: Initialization completed.",
@@ -176,6 +177,7 @@ TEST_F(ServerManagerTest, StartUpAndShutDownRunEveryStepInOrder) {
         "step: Storing Kelvane network info...",
         "step: Storing Kelvane online info...",
         "step: Storing server configurations...",
+        "step: Storing player infos...",
         "step: Finished!",
         "progress closed",
     };
