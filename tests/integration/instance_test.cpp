@@ -10,6 +10,7 @@
 
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/socket.h"
 #include "servers/game_config_files.h"
 #include "servers/server_config_array.h"
 
@@ -46,6 +47,9 @@ protected:
             server->Terminate();
             server->Wait(5000);
         }
+        // Game servers of a test that failed half-way: they run in their own sessions.
+        const std::string kill = "pkill -KILL -f '" + (root / "game" / "main.exe").string() + "' >/dev/null 2>&1";
+        [[maybe_unused]] const int ignored = std::system(kill.c_str());
         stdfs::remove_all(root);
     }
 
@@ -65,11 +69,11 @@ protected:
         return process->ExitCode();
     }
 
-    bool WaitForOutput(const std::string& text, int seconds = 30) {
+    bool WaitForOutput(const std::string& text, int seconds = 30, const std::string& file = "") {
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
         while (std::chrono::steady_clock::now() < until) {
             std::string output;
-            fs::ReadWholeFile(serverOutput(), output);
+            fs::ReadWholeFile(file.empty() ? serverOutput() : file, output);
             if (output.find(text) != std::string::npos) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
@@ -126,6 +130,102 @@ TEST_F(InstanceTest, SecondStartsReachTheRunningInstanceAndExitEndsIt) {
 
     // Once it is gone, a command finds nobody.
     EXPECT_EQ(RunToEnd("--send status", output), 1);
+}
+
+// The status line of a port: its PID column (0 when there is no such line or no process).
+uint32_t PidOnPort(const std::string& status, unsigned port) {
+    size_t at = 0;
+    while ((at = status.find('\n', at)) != std::string::npos) {
+        const size_t begin = ++at;
+        const size_t end = status.find('\n', begin);
+        const std::string line = status.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+        if (line.find("\t" + std::to_string(port) + "\t") != std::string::npos) {
+            return static_cast<uint32_t>(std::strtoul(line.c_str(), nullptr, 10));
+        }
+    }
+    return 0;
+}
+
+TEST_F(InstanceTest, ServersAreLaunchedRestartedStoppedAndFoundAgainAfterARestart) {
+    CServerConfigArray configs;
+    configs.globalOptions.defaultConsolePassword = "Pa55word";
+    const char* missions[] = {"ironworks.mn3", "oasis.mn3"};
+    const char* names[] = {"Alpha", "Beta"};
+    unsigned ports[2];
+    for (int i = 0; i < 2; ++i) {
+        CServerConfig config;
+        config.game.gameName = names[i];
+        config.game.connectionName = "Direct TCP~IP";
+        config.game.missionFileName = missions[i];
+        config.game.scriptName = "anarchy";
+        config.trackers.enabled = 0;
+        config.launch.executable = "main.exe";
+        ports[i] = FindFreeTcpPort();
+        config.launch.serverPort = static_cast<uint16_t>(ports[i]);
+        configs.configs.push_back(config);
+    }
+    ASSERT_NE(ports[0], ports[1]);
+    stdfs::create_directories(root / "work/cfg");
+    ASSERT_TRUE(configs.Store((root / "work/cfg").string(), nullptr));
+
+    server = Start("--headless", serverOutput());
+    ASSERT_TRUE(server);
+    ASSERT_TRUE(WaitForOutput("Initialization completed.")) << ServerText();
+    std::string output;
+    ASSERT_EQ(RunToEnd("--send start Alpha Beta", output), 0) << output;
+    // The first is launched at once; the list's later ones are started by the supervisor.
+    uint32_t alpha = 0, beta = 0;
+    for (int i = 0; i < 300 && (alpha == 0 || beta == 0); ++i) {
+        ASSERT_EQ(RunToEnd("--send status", output), 0);
+        alpha = PidOnPort(output, ports[0]);
+        beta = PidOnPort(output, ports[1]);
+        if (beta == 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_NE(alpha, 0u) << output;
+    ASSERT_NE(beta, 0u) << output;
+    EXPECT_NE(output.find("Running - TCP/IP"), std::string::npos) << output;
+
+    // A server killed from outside is restarted once the first five ticks have passed.
+    auto victim = Process::Attach(alpha, "");
+    ASSERT_TRUE(victim);
+    victim->Terminate();
+    const std::string restart = "Server " + std::to_string(ports[0]) + ": Not running anymore -> Restart.";
+    ASSERT_TRUE(WaitForOutput(restart)) << ServerText();
+    uint32_t alphaAgain = 0;
+    for (int i = 0; i < 100 && (alphaAgain == 0 || alphaAgain == alpha); ++i) {
+        RunToEnd("--send status", output);
+        alphaAgain = PidOnPort(output, ports[0]);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_NE(alphaAgain, 0u) << output;
+    EXPECT_NE(alphaAgain, alpha);
+
+    // Stopping one server removes its cache folder and its process.
+    const stdfs::path betaCache = root / "game/custom/cache" / std::to_string(ports[1]);
+    EXPECT_TRUE(stdfs::exists(betaCache));
+    ASSERT_EQ(RunToEnd("--send stop " + std::to_string(ports[1]), output), 0) << output;
+    EXPECT_FALSE(stdfs::exists(betaCache));
+    EXPECT_EQ(PidOnPort((RunToEnd("--send status", output), output), ports[1]), 0u);
+
+    // "Exit" leaves the server running; the next start finds it again.
+    ASSERT_EQ(RunToEnd("--send exit", output), 0);
+    ASSERT_EQ(server->Wait(30000), Process::WaitResult::Exited) << ServerText();
+    auto survivor = Process::Attach(alphaAgain, "");
+    ASSERT_TRUE(survivor && survivor->IsRunning());
+
+    const std::string secondOutput = (root / "server2.out").string();
+    server = Start("--headless", secondOutput);
+    ASSERT_TRUE(server);
+    const std::string found = "Server " + std::to_string(ports[0]) + " (Alpha): Running/scheduled.";
+    ASSERT_TRUE(WaitForOutput("Initialization completed.", 30, secondOutput));
+    std::string text;
+    fs::ReadWholeFile(secondOutput, text);
+    EXPECT_NE(text.find(found), std::string::npos) << text;
+
+    // "Stop & Exit" leaves nothing running.
+    ASSERT_EQ(RunToEnd("--send stop-exit", output), 0);
+    ASSERT_EQ(server->Wait(30000), Process::WaitResult::Exited);
+    EXPECT_EQ(survivor->Wait(5000), Process::WaitResult::Exited);
 }
 
 TEST_F(InstanceTest, ImportCommandAppendsAndStoresTheConfiguration) {
