@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Builds everything and runs the program on a demo installation in demo/:
-#  - k3ded (the simulated Kelvane 3 dedicated server) makes a game installation in demo/game and
-#    registers it in demo/registry.reg;
-#  - haldmoor3 runs headless in demo/ (stores in demo/cfg, logs in demo/log), starts up, ticks,
-#    answers a status request from a second start, and exits on "haldmoor3 --send exit".
-# HM_DEMO_SECONDS keeps it running longer; Ctrl-C acts as "Exit".
+# Builds everything and shows the main job on a demo installation in demo/:
+#  - k3ded (the simulated Kelvane 3 dedicated server) makes a game installation in demo/game,
+#    registered in demo/registry.reg, and three server configurations in demo/cfg (one scheduled);
+#  - haldmoor3 runs headless in demo/ and launches them as k3ded processes;
+#  - the demo kills one server with SIGKILL and the supervisor brings it back;
+#  - "haldmoor3 --send stop-exit" stops every server and ends the program.
+# HM_DEMO_SECONDS keeps it running longer before the stop; HALDMOOR3_TIMER_MS sets the supervisor
+# period (1000 ms here instead of 15 s, so the demo does not take minutes).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -17,26 +19,40 @@ export HALDMOOR3_REGISTRY="$demo/registry.reg"
 export XDG_RUNTIME_DIR="$demo/run"
 mkdir -p "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
-export HALDMOOR3_TIMER_MS="${HALDMOOR3_TIMER_MS:-2000}"
-seconds="${HM_DEMO_SECONDS:-8}"
+export HALDMOOR3_TIMER_MS="${HALDMOOR3_TIMER_MS:-1000}"
+seconds="${HM_DEMO_SECONDS:-5}"
 bin="$root/build/bin"
 
 if [ ! -f "$demo/game/Kelvane 3.exe" ]; then
   echo "== making a demo game installation in $demo/game =="
   "$bin/k3ded" make-install "$demo/game"
 fi
+if [ ! -f "$demo/cfg/KelvaneConfig.dat" ]; then
+  "$bin/k3ded" demo-configs "$demo/cfg" 2300
+fi
 
 cd "$demo"
-echo "== haldmoor3 --headless in $demo (supervisor period ${HALDMOOR3_TIMER_MS} ms, ${seconds} s) =="
+echo "== haldmoor3 --headless in $demo (event lines follow) =="
 "$bin/haldmoor3" --headless &
 pid=$!
 trap 'kill -TERM $pid 2>/dev/null || true' INT TERM
-sleep 2
-echo "== a second start hands its request to the running instance: haldmoor3 --send status =="
-"$bin/haldmoor3" --send status || true
+sleep 3
+echo "== haldmoor3 --send status =="
+"$bin/haldmoor3" --send status
+victim=$("$bin/haldmoor3" --send status | awk -F'\t' '$5 == "2300" { print $1 }')
+if [ -n "$victim" ] && [ "$victim" != "-" ]; then
+  echo "== kill -9 $victim (the server on port 2300); the supervisor restarts it =="
+  kill -9 "$victim"
+  for _ in $(seq 1 30); do
+    sleep 1
+    now=$("$bin/haldmoor3" --send status | awk -F'\t' '$5 == "2300" { print $1 }')
+    if [ -n "$now" ] && [ "$now" != "-" ] && [ "$now" != "$victim" ]; then break; fi
+  done
+  "$bin/haldmoor3" --send status
+fi
 sleep "$seconds"
-echo "== haldmoor3 --send exit =="
-"$bin/haldmoor3" --send exit || true
+echo "== haldmoor3 --send stop-exit =="
+"$bin/haldmoor3" --send stop-exit || true
 wait $pid
-echo "== stores in $demo/cfg =="
-ls -l "$demo/cfg"
+echo "== stores in $demo/cfg, logs in $demo/log =="
+ls -l "$demo/cfg" "$demo/log"

@@ -1,12 +1,14 @@
 // k3ded: the simulated Kelvane 3 dedicated server. Three modes, chosen by the first argument:
 //   make-install DIR [...]   create a demo game installation and register it
 //   client --port N ...      act as one game client
+//   demo-configs CFG PORT    write demo server configurations for the program
 //   anything else            run as the dedicated server (as main.exe, with the launcher's command line)
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "client.h"
+#include "demo_configs.h"
 #include "make_install.h"
 #include "server.h"
 
@@ -22,6 +24,7 @@ int main(int argc, char** argv) {
         }
         return hm::k3ded::MakeInstall(options);
     }
+    if (args.size() >= 2 && args[1] == "demo-configs") return hm::k3ded::WriteDemoConfigs({args.begin() + 2, args.end()});
     if (args.size() >= 2 && args[1] == "client") return hm::k3ded::RunClient({args.begin() + 2, args.end()});
     hm::k3ded::GameServer server;
     return server.Run(args);
