@@ -1,4 +1,5 @@
 #include "servers/schedule_text.h"
+#include "servers/game_config_text.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -16,21 +17,12 @@ constexpr size_t kHourAt = 5;
 constexpr size_t kMinuteAt = 8;
 constexpr size_t kStopAt = 13;
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 // The number at a position the way atoi reads it (blanks, a sign, digits up to the first other
 // character); 0 when the text is shorter. Saturates instead of overflowing, then keeps the low 16 bits
 // as the word field of the entry does.
 uint16_t NumberAt(const std::string& text, size_t at) {
-    size_t i = at;
-    while (i < text.size() && IsSpace(text[i])) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    int64_t value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = std::min<int64_t>(value * 10 + (text[i] - '0'), std::numeric_limits<int32_t>::max());
-    }
-    return static_cast<uint16_t>(negative ? -value : value);
+    return at < text.size() ? static_cast<uint16_t>(ParseNumber(std::string_view(text).substr(at))) : 0;
 }
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "platform/files.h"
+#include "servers/game_config_text.h"
 
 namespace hm {
 
@@ -13,15 +14,7 @@ namespace {
 constexpr size_t kLineChunk = 1023;
 constexpr uint16_t kLowestPort = 1024;
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-
-std::string Trim(const std::string& text) {
-    size_t begin = 0;
-    size_t end = text.size();
-    while (begin < end && IsSpace(text[begin])) ++begin;
-    while (end > begin && IsSpace(text[end - 1])) --end;
-    return text.substr(begin, end - begin);
-}
+std::string Trimmed(const std::string& text) { return std::string(Trim(text)); }
 
 // The lines of a text file, each at most kLineChunk characters.
 std::vector<std::string> SplitLines(const std::string& data) {
@@ -41,17 +34,7 @@ std::vector<std::string> SplitLines(const std::string& data) {
 
 // atoi's reading (blanks, sign, digits up to the first other character), saturated instead of
 // overflowing, then the low 16 bits as the port field keeps them.
-uint16_t PortNumber(const std::string& text) {
-    size_t i = 0;
-    while (i < text.size() && IsSpace(text[i])) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    int64_t value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = std::min<int64_t>(value * 10 + (text[i] - '0'), std::numeric_limits<int32_t>::max());
-    }
-    return static_cast<uint16_t>(negative ? -value : value);
-}
+uint16_t PortNumber(const std::string& text) { return static_cast<uint16_t>(ParseNumber(text)); }
 
 // The number lines of the file the game reads (" 20142 ") name a region, not a tracker.
 bool IsNumberLine(const std::string& line) {
@@ -70,7 +53,7 @@ bool ImportTrackerFile(TrackerList& list, const std::string& path,
     }
     list.trackers.clear();
     for (const std::string& raw : SplitLines(data)) {
-        const std::string line = Trim(raw);
+        const std::string line = Trimmed(raw);
         if (line.size() <= 2 || IsNumberLine(line)) continue;
         const size_t colon = line.find(':');
         std::string host = line;
