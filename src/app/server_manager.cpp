@@ -10,6 +10,7 @@
 #include "platform/files.h"
 #include "platform/process.h"
 #include "servers/dialog_state.h"
+#include "supervision/remote_console_client.h"
 
 namespace hm {
 
@@ -145,6 +146,9 @@ bool ServerManager::RunStartUpSteps(ProgressSteps* progress) {
         if (entry.processId != 0 || entry.config.schedule.enabled) {
             events.AddEvent("Server %u (%s): Running/scheduled.", port, name);
             UpdateLine(entry);
+            if (entry.IsRunning() && entry.config.game.allowRemoteConsole) {
+                entry.CreateConsole([this, &entry] { return MakeConsole(entry); });
+            }
         } else if (entry.config.game.selective) {
             events.AddEvent("Server %u (%s): Selective server and running/scheduled.", port, name);
             UpdateLine(entry);
@@ -236,6 +240,11 @@ SupervisorActions ServerManager::MakeSupervisorActions() {
     return actions;
 }
 
+std::unique_ptr<RemoteConsole> ServerManager::MakeConsole(CServerInfo& entry) {
+    return MakeRemoteConsole(&events, entry.config.console, nicknameRules, players, ctx_.jotwell, entry.processId,
+                             entry.config.launch.serverPort, clock_);
+}
+
 LaunchContext ServerManager::MakeLaunchContext(Clock& clock) {
     // Called while the manager is being built: the callbacks may use members only when they run.
     return LaunchContext{
@@ -248,7 +257,7 @@ LaunchContext ServerManager::MakeLaunchContext(Clock& clock) {
         [this](const std::string& text) { view_.MessageBox(text); },
         [this](const CServerInfo& entry) { UpdateLine(entry); },
         [this](unsigned port) { RemoveLine(port); },
-        {},  // consoles join with the remote console client
+        [this](CServerInfo& entry) { return MakeConsole(entry); },
         {},  // server output: the log folder's "<port>.out"
     };
 }

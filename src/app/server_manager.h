@@ -122,6 +122,7 @@ public:
 
 private:
     LaunchContext MakeLaunchContext(Clock& clock);
+    std::unique_ptr<RemoteConsole> MakeConsole(CServerInfo& entry);
     SupervisorActions MakeSupervisorActions();
     void UpdateLine(const CServerInfo& entry);  // the status list, kept here and on the screen
     void RemoveLine(unsigned port);

@@ -1,0 +1,379 @@
+#include "supervision/remote_console_client.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <random>
+#include <vector>
+
+#include "anticheat/nickname_rules.h"
+#include "eventlog/event_log.h"
+#include "players/player_info_store.h"
+
+namespace hm {
+
+namespace {
+
+// Pauses of the worker are cut into slices so that the stop flag ends them within one slice, on the
+// real clock as on a manual one.
+constexpr uint32_t kPauseSliceMs = 50;
+
+// One generator for every console of the process, seeded from the time on first use.
+std::mutex& RandomLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+uint32_t DrawRandom(uint32_t modulo) {
+    std::lock_guard<std::mutex> guard(RandomLock());
+    static std::mt19937 generator(static_cast<uint32_t>(
+        std::chrono::system_clock::now().time_since_epoch().count()));
+    return static_cast<uint32_t>(generator() % modulo);
+}
+
+std::string Formatted(const char* format, long long value) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, format, value);
+    return buffer;
+}
+
+}  // namespace
+
+RemoteConsoleClient::RemoteConsoleClient(EventLogList* events, const ConsoleSettings& settings,
+                                         NicknameRules& rules, PlayerInfoStore& players,
+                                         JotwellBinding* jotwell, uint32_t processId, uint16_t serverPort,
+                                         Clock& clock)
+    : state_(settings, serverPort, clock.TickCount()),
+      rules_(rules),
+      players_(players),
+      clock_(clock),
+      processId_(processId),
+      events_(events),
+      log_(state_.settings, clock, jotwell),
+      parser_(state_, *this, clock) {
+    threadWanted_ = true;
+    thread_ = std::thread([this] { Run(); });
+}
+
+RemoteConsoleClient::~RemoteConsoleClient() {
+    Logout();
+    socket_.Close();
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Figures
+
+ConsoleFigures RemoteConsoleClient::Figures() const {
+    ConsoleFigures f;
+    f.listedPlayers = state_.PlayerArraySize();
+    f.hasPlayers = state_.hasPlayers.load() != 0;
+    f.playerCount = state_.playerCount.load();
+    f.emptyListTicks = state_.emptyListTicks.load();
+    f.lastReportedCount = state_.lastReportedCount.load();
+    f.lastReceiveTick = state_.lastReceiveTick.load();
+    f.consoleTimeout = state_.consoleTimeout.load();
+    f.lastPlayerRowTick = state_.lastPlayerRowTick.load();
+    f.quitByAdmin = state_.quitByAdmin.load() != 0;
+    f.dataCorruption = state_.dataCorruption.load() != 0;
+    f.autoRepeat = state_.settings.autoRepeat != 0;
+    f.autoRepeatMinutes = state_.settings.autoRepeatMinutes;
+    return f;
+}
+
+void RemoteConsoleClient::SetPlayerCount(int32_t n) {
+    state_.playerCount = n;
+    state_.hasPlayers = n != 0 ? 1 : 0;
+}
+
+void RemoteConsoleClient::SetEmptyListTicks(uint32_t ticks) {
+    std::lock_guard<std::mutex> guard(state_.lock);
+    state_.emptyListTicks = ticks;
+}
+
+void RemoteConsoleClient::SetLastReportedCount(int32_t count) { state_.lastReportedCount = count; }
+
+uint32_t RemoteConsoleClient::NextAutoCommand() const {
+    std::lock_guard<std::mutex> guard(autoLock_);
+    return state_.settings.nextAutoCommand;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Commands
+
+void RemoteConsoleClient::SendWithPause(const std::string& line) {
+    if (!threadWanted_) return;
+    socket_.Send(line);
+    clock_.Sleep(kCommandPauseMs);
+}
+
+void RemoteConsoleClient::SendCommand(const std::string& line) { SendWithPause(line); }
+
+int RemoteConsoleClient::RequestPlayers() {
+    state_.listRequests += 1;
+    if (!threadWanted_) return 0;
+    SendWithPause("$players\r\n");
+    return 1;
+}
+
+void RemoteConsoleClient::RequestPlayerInfo(int number) {
+    if (state_.playerCount.load() >= 6) return;
+    SendWithPause(Formatted("$playerinfo %lld\r\n", number));
+}
+
+void RemoteConsoleClient::SetRespawnTime(uint32_t seconds) {
+    if (state_.currentRespawnTime.exchange(seconds) == seconds) return;
+    SendWithPause(Formatted("$SetRespawnTime %lld\r\n", seconds));
+}
+
+void RemoteConsoleClient::SetMaxPlayers(uint32_t n) {
+    SendWithPause(Formatted("$setmaxplayers %lld\r\n", n));
+}
+
+void RemoteConsoleClient::Say(const std::string& text) {
+    if (text.empty()) return;
+    SendWithPause("say " + text + "\r\n");
+}
+
+void RemoteConsoleClient::Kick(int number, const std::optional<std::string>& message) {
+    if (message) {
+        Say(*message);
+        for (uint32_t i = 0; i < kKickPauses && !stopRequested_; ++i) Pause(500);
+    }
+    SendWithPause(Formatted("$kick %lld\r\n", number));
+}
+
+void RemoteConsoleClient::Ban(int number, const std::optional<std::string>& message) {
+    if (message) {
+        Say(*message);
+        for (uint32_t i = 0; i < kBanPauses && !stopRequested_; ++i) Pause(500);
+    }
+    SendWithPause(Formatted("$Ban %lld\r\n", number));
+}
+
+void RemoteConsoleClient::SendAutoCommands() {
+    std::vector<std::string> lines;
+    {
+        // The supervisor (user-interface thread) and a login or level start (worker) may both send the
+        // commands; the index moves under this lock so both never pick the same "next" command.
+        std::lock_guard<std::mutex> guard(autoLock_);
+        ConsoleSettings& s = state_.settings;
+        const uint32_t n = static_cast<uint32_t>(s.autoCommands.size());
+        if (n == 0) return;
+        if (s.nextAutoCommand >= n) s.nextAutoCommand = 0;
+        if (s.autoOnlyOne && s.autoRandom && n > 1) {
+            uint32_t pick = DrawRandom(n);
+            if (n > 2) {
+                while (pick == s.nextAutoCommand) pick = DrawRandom(n);
+            }
+            s.nextAutoCommand = pick;
+        }
+        for (uint32_t i = 0; i < n; ++i) {
+            if (s.autoOnlyOne && i != s.nextAutoCommand) continue;
+            lines.push_back(s.autoCommands[i].substr(0, kAutoCommandMax) + "\r\n");
+            if (s.autoOnlyOne) {
+                s.nextAutoCommand = i + 1;
+                break;
+            }
+        }
+    }
+    for (const std::string& line : lines) socket_.Send(line);
+}
+
+void RemoteConsoleClient::OnLoggedIn() {
+    {
+        std::lock_guard<std::mutex> guard(state_.lock);
+        state_.consoleTimeout = kLoggedInConsoleTimeout;
+        state_.emptyListTicks = 0;
+        state_.listRequests = 0;
+    }
+    RequestPlayers();
+    const size_t listed = state_.PlayerArraySize();
+    if (listed != 0) state_.playerCount = static_cast<int32_t>(listed);
+    if (state_.playerCount.load() == 0) state_.hasPlayers = 0;
+    SendAutoCommands();
+}
+
+void RemoteConsoleClient::OnLevelStart() {
+    state_.emptyListTicks = 0;
+    state_.listRequests = 0;
+    SendWithPause("$rehash\r\n");
+    SendAutoCommands();
+    state_.listRequests = 0;
+}
+
+void RemoteConsoleClient::Logout() {
+    std::lock_guard<std::mutex> life(lifeLock_);
+    if (!threadWanted_) return;
+    events_ = nullptr;
+    socket_.Send("logout\r\n\r\n");
+    clock_.Sleep(kCommandPauseMs);
+    socket_.Send("say bye\r\n");
+    clock_.Sleep(kCommandPauseMs);
+    stopRequested_ = 1;
+    StopWorker();
+}
+
+void RemoteConsoleClient::Quit() {
+    std::lock_guard<std::mutex> life(lifeLock_);
+    if (!threadWanted_) return;
+    {
+        std::lock_guard<std::mutex> guard(state_.lock);
+        events_ = nullptr;
+        state_.quitRequested = 1;
+    }
+    socket_.Send("quit\r\n");
+    clock_.Sleep(kCommandPauseMs);
+    socket_.Send("say bye\r\n");
+    clock_.Sleep(kCommandPauseMs);
+    {
+        std::lock_guard<std::mutex> guard(state_.lock);
+        stopRequested_ = 1;
+    }
+    StopWorker();
+}
+
+void RemoteConsoleClient::StopWorker() {
+    // Closing wakes the worker's blocked peek; its pauses see the stop flag within one slice. The
+    // thread is joined, never killed: it owns the console log and the parser until it returns.
+    socket_.Close();
+    if (thread_.joinable()) thread_.join();
+    threadWanted_ = false;
+    state_.listRequests = 0;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// ConsoleActions
+
+void RemoteConsoleClient::Pause(uint32_t ms) {
+    const Tick start = clock_.TickCount();
+    while (!stopRequested_) {
+        const Tick passed = Elapsed(clock_.TickCount(), start);
+        if (passed >= ms) break;
+        clock_.Sleep(std::min<uint32_t>(ms - passed, kPauseSliceMs));
+    }
+}
+
+PlayerVerdict RemoteConsoleClient::NicknameVerdict(const std::string& name) {
+    switch (rules_.Verdict(name)) {
+        case NicknameVerdictResult::Invalid: return PlayerVerdict::Invalid;
+        case NicknameVerdictResult::Hacked: return PlayerVerdict::Hacked;
+        case NicknameVerdictResult::TooShort: return PlayerVerdict::TooShort;
+        case NicknameVerdictResult::Disallowed: return PlayerVerdict::Disallowed;
+        case NicknameVerdictResult::None: break;
+    }
+    return PlayerVerdict::None;
+}
+
+bool RemoteConsoleClient::UpdatePlayer(const std::string& name, const std::string& address) {
+    return players_.Update(name, address) == 1;
+}
+
+void RemoteConsoleClient::SavePlayers() { players_.Save(); }
+
+void RemoteConsoleClient::AddEvent(const std::string& text) {
+    EventLogList* events = events_.load();
+    if (events) events->AddEvent("%s", text.c_str());
+}
+
+void RemoteConsoleClient::WriteConsoleLog(std::string_view line) { log_.Write(line); }
+
+// ---------------------------------------------------------------------------------------------------
+// Worker thread
+
+void RemoteConsoleClient::Run() {
+    {
+        std::lock_guard<std::mutex> guard(state_.lock);
+        state_.quitRequested = 0;
+        state_.quitByAdmin = 0;
+        state_.dataCorruption = 0;
+        state_.lastReceiveTick = clock_.TickCount();
+    }
+    std::vector<char> receive(kReceiveBufferBytes);
+    while (!stopRequested_ && !state_.quitByAdmin && !state_.dataCorruption) {
+        if (!socket_.EnsureTcp()) {
+            connected_ = 0;
+            socket_.Close();
+            Pause(kAddressRetryMs);
+            continue;
+        }
+        for (uint32_t address : state_.settings.addresses) {
+            if (connected_ || stopRequested_) break;
+            if (socket_.Connect(address, state_.settings.port)) {
+                connected_ = 1;
+            } else {
+                Pause(kAddressRetryMs);
+            }
+        }
+        if (!stopRequested_ && connected_) Session(receive.data());
+        connected_ = 0;
+        socket_.Close();
+        for (uint32_t i = 0; i < kReconnectPauses && !stopRequested_; ++i) Pause(kAddressRetryMs);
+    }
+}
+
+void RemoteConsoleClient::Session(char* receive) {
+    Pause(250);
+    socket_.SetReceiveTimeout(kLoginTimeoutMs);
+    socket_.SetSendTimeout(kSendTimeoutMs);
+    if (!Login(receive)) return;
+    log_.Open();
+    socket_.SetReceiveTimeout(0);
+    OnLoggedIn();
+    ReceiveLoop(receive);
+    socket_.Close();
+    // The supervisor reads the array's size under the lock, so it is cleared under it too.
+    state_.ClearPlayers();
+    log_.Close();
+}
+
+bool RemoteConsoleClient::Login(char* receive) {
+    const int size = static_cast<int>(kReceiveBufferBytes - 1);
+    if (socket_.Receive(receive, size) <= 0) return false;   // the greeting, discarded
+    if (socket_.Send(state_.settings.password + "\r\n") <= 0) return false;
+    clock_.Sleep(kCommandPauseMs);
+    // The reply to the password is discarded; it ends with the first second of silence.
+    while (!stopRequested_ && socket_.Receive(receive, size) > 0) clock_.Sleep(10);
+    return !stopRequested_;
+}
+
+void RemoteConsoleClient::ReceiveLoop(char* receive) {
+    size_t filled = 0;
+    Tick lastData = clock_.TickCount();
+    const size_t room = kReceiveBufferBytes - 1;
+    while (!stopRequested_) {
+        Pause(kPollMs);
+        if (stopRequested_) break;
+        const int peeked = socket_.Receive(receive + filled, static_cast<int>(room - filled), TcpSocket::kPeek);
+        if (peeked == -1) break;
+        if (peeked > 1) {
+            // The newest byte stays in the socket, so the next peek returns at once although receives
+            // block; it is consumed when newer data arrives.
+            const int got = socket_.Receive(receive + filled, peeked);
+            if (got > 0) {
+                filled += static_cast<size_t>(got);
+                lastData = clock_.TickCount();
+                std::lock_guard<std::mutex> guard(state_.lock);
+                state_.lastReceiveTick = lastData;
+            }
+            continue;
+        }
+        if (peeked != 1) continue;
+        if (Elapsed(clock_.TickCount(), lastData) < kSilenceMs) continue;
+        const bool endsWithNul = receive[filled] == '\0';
+        if ((filled != 0 && endsWithNul) || filled >= kChunkLimit) {
+            receive[filled] = '\0';
+            parser_.Parse(receive, filled);
+            filled = 0;
+        }
+    }
+}
+
+std::unique_ptr<RemoteConsole> MakeRemoteConsole(EventLogList* events, const ConsoleSettings& settings,
+                                                 NicknameRules& rules, PlayerInfoStore& players,
+                                                 JotwellBinding* jotwell, uint32_t processId,
+                                                 uint16_t serverPort, Clock& clock) {
+    return std::make_unique<RemoteConsoleClient>(events, settings, rules, players, jotwell, processId,
+                                                 serverPort, clock);
+}
+
+}  // namespace hm

@@ -1,0 +1,139 @@
+// The remote console client: one TCP connection to one game server's console, with the worker thread
+// that connects, logs in, collects the server's output, cuts it into chunks and hands each chunk to
+// the console parser, and the commands the rest of the program sends to the server.
+//
+// A server's entry (CServerInfo) owns the client and creates and deletes it on the user-interface
+// thread; the worker thread starts with the object and ends in Logout or Quit. Commands come from both
+// threads at once: the socket serialises whole lines, so two command lines never interleave. The client
+// never kills its thread: Logout and Quit set the stop flag and close the socket, which wakes the
+// blocked receive, and every pause of the worker ends early on the stop flag. Text from the network is
+// only ever data, never a format string or a path.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "platform/clock.h"
+#include "platform/socket.h"
+#include "servers/console_settings.h"
+#include "servers/remote_console.h"
+#include "supervision/console_log.h"
+#include "supervision/console_parser.h"
+#include "supervision/console_state.h"
+
+namespace hm {
+
+class EventLogList;
+class JotwellBinding;
+class NicknameRules;
+class PlayerInfoStore;
+
+class RemoteConsoleClient final : public RemoteConsole, private ConsoleActions {
+public:
+    static constexpr size_t kReceiveBufferBytes = 131072;
+    static constexpr size_t kChunkLimit = 0x18000;          // a chunk is processed at the latest here
+    static constexpr uint32_t kSilenceMs = 1000;            // output is framed by this much quiet
+    static constexpr uint32_t kPollMs = 200;
+    static constexpr uint32_t kCommandPauseMs = 100;
+    static constexpr uint32_t kLoginTimeoutMs = 1000;
+    static constexpr uint32_t kSendTimeoutMs = 250;
+    static constexpr uint32_t kAddressRetryMs = 500;
+    static constexpr uint32_t kReconnectPauses = 10;        // times kAddressRetryMs before a reconnect
+    static constexpr uint32_t kKickPauses = 4;              // times 500 ms after the kick message
+    static constexpr uint32_t kBanPauses = 5;
+    static constexpr size_t kAutoCommandMax = 1021;         // characters of one automatic command
+
+    // Copies the settings and starts the worker thread at once. `events` and `jotwell` may be null;
+    // the rules, the player store and the clock must outlive the object.
+    RemoteConsoleClient(EventLogList* events, const ConsoleSettings& settings, NicknameRules& rules,
+                        PlayerInfoStore& players, JotwellBinding* jotwell, uint32_t processId,
+                        uint16_t serverPort, Clock& clock);
+    // Logs out (nothing when that already happened), then closes the socket.
+    ~RemoteConsoleClient() override;
+    RemoteConsoleClient(const RemoteConsoleClient&) = delete;
+    RemoteConsoleClient& operator=(const RemoteConsoleClient&) = delete;
+
+    // RemoteConsole
+    bool IsConnected() const override { return connected_.load() != 0; }
+    bool HasPlayers() const override { return state_.hasPlayers.load() != 0; }
+    void SendLogout() override { Logout(); }
+    void SendQuit() override { Quit(); }
+    ConsoleFigures Figures() const override;
+    void SetPlayerCount(int32_t n) override;
+    void SetEmptyListTicks(uint32_t ticks) override;
+    void SetLastReportedCount(int32_t count) override;
+    int RequestPlayers() override;
+    void SetMaxPlayers(uint32_t n) override;
+    void SendAutoCommands() override;
+
+    // Commands; each is sent only while the worker thread is wanted and followed by a 100 ms pause.
+    void RequestPlayerInfo(int number) override;
+    void SetRespawnTime(uint32_t seconds) override;
+    void Say(const std::string& text);
+    void Kick(int number, const std::optional<std::string>& message) override;
+    void Ban(int number, const std::optional<std::string>& message) override;
+    void OnLoggedIn();
+    void OnLevelStart() override;
+    // Ends the connection and the worker; the server keeps running. A second call does nothing.
+    void Logout();
+    // Tells the server to quit, then ends the connection and the worker.
+    void Quit();
+
+    bool ThreadRunning() override { return threadWanted_.load(); }
+    uint32_t ProcessId() const { return processId_; }
+    uint32_t NextAutoCommand() const;
+    uint32_t ListRequests() const { return state_.listRequests.load(); }
+    uint32_t CurrentRespawnTime() const { return state_.currentRespawnTime.load(); }
+    bool StopRequested() const { return stopRequested_.load() != 0; }
+
+private:
+    // ConsoleActions, called by the parser on the worker thread.
+    void SendCommand(const std::string& line) override;
+    void Pause(uint32_t ms) override;
+    PlayerVerdict NicknameVerdict(const std::string& name) override;
+    bool UpdatePlayer(const std::string& name, const std::string& address) override;
+    void SavePlayers() override;
+    void AddEvent(const std::string& text) override;
+    void WriteConsoleLog(std::string_view line) override;
+
+    void Run();
+    // One connection from connect to the end of its receive loop; false when it never logged in.
+    void Session(char* receive);
+    bool Login(char* receive);
+    void ReceiveLoop(char* receive);
+    // Sends only while the thread is wanted, then pauses 100 ms.
+    void SendWithPause(const std::string& line);
+    // Ends the worker after the farewell lines were sent: stop flag, socket closed, thread joined.
+    void StopWorker();
+
+    ConsoleState state_;
+    NicknameRules& rules_;
+    PlayerInfoStore& players_;
+    Clock& clock_;
+    const uint32_t processId_;
+    std::atomic<EventLogList*> events_;
+    TcpSocket socket_;
+    ConsoleLog log_;
+    ConsoleParser parser_;
+
+    std::atomic<uint32_t> stopRequested_{0};
+    std::atomic<uint32_t> connected_{0};
+    std::atomic<bool> threadWanted_{false};   // the thread handle is held (not yet given up)
+    std::mutex lifeLock_;                      // one Logout/Quit at a time
+    mutable std::mutex autoLock_;              // the automatic command index, shared by both threads
+    std::thread thread_;
+};
+
+// What the server manager binds into its console factory.
+std::unique_ptr<RemoteConsole> MakeRemoteConsole(EventLogList* events, const ConsoleSettings& settings,
+                                                 NicknameRules& rules, PlayerInfoStore& players,
+                                                 JotwellBinding* jotwell, uint32_t processId,
+                                                 uint16_t serverPort, Clock& clock);
+
+}  // namespace hm

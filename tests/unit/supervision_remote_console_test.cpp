@@ -1,0 +1,415 @@
+// The remote console client against a scripted console on 127.0.0.1: connecting through the address
+// list, the login, the framing of output by silence and NUL bytes, the command rules, the kick pause
+// and its early end, the automatic commands, and logout/quit ending the worker.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "anticheat/nickname_rules.h"
+#include "eventlog/event_log.h"
+#include "platform/clock.h"
+#include "platform/socket.h"
+#include "players/player_info_store.h"
+#include "supervision/remote_console_client.h"
+
+namespace hm {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A manual clock that also yields a little real time per sleep, so that the worker's polling does not
+// spin; one chosen thread can be held in its sleeps until the console is being stopped.
+class TestClock : public ManualClock {
+public:
+    void Sleep(uint32_t ms) override {
+        ManualClock::Sleep(ms);
+        if (std::this_thread::get_id() == gated.load()) {
+            gatedMs += ms;
+            RemoteConsoleClient* client = watch.load();
+            const auto deadline = std::chrono::steady_clock::now() + 10s;
+            while (client && !client->StopRequested() && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(1ms);
+        }
+        std::this_thread::sleep_for(1ms);
+    }
+    std::atomic<std::thread::id> gated{};
+    std::atomic<uint32_t> gatedMs{0};
+    std::atomic<RemoteConsoleClient*> watch{nullptr};
+};
+
+uint32_t Address(const char* dotted) {
+    uint32_t a = 0;
+    ParseAddress(dotted, a);
+    return a;
+}
+
+// One console end: accepts the client, answers the login and records everything the client sends.
+class ScriptedPeer {
+public:
+    ScriptedPeer(uint32_t address, uint16_t port) {
+        listener_.Create(SocketType::Stream);
+        bound_ = listener_.Bind(address, port) && listener_.Listen();
+    }
+    ~ScriptedPeer() {
+        client_.Close();
+        if (reader_.joinable()) reader_.join();
+        listener_.Close();
+    }
+    bool Bound() const { return bound_; }
+
+    bool Accept(uint32_t timeoutMs) {
+        listener_.SetReceiveTimeout(timeoutMs);
+        if (!listener_.Accept(client_)) return false;
+        reader_ = std::thread([this] {
+            char buffer[4096];
+            int n;
+            while ((n = client_.Receive(buffer, sizeof buffer)) > 0) {
+                std::lock_guard<std::mutex> guard(lock_);
+                received_.append(buffer, static_cast<size_t>(n));
+            }
+        });
+        return true;
+    }
+
+    bool AcceptAndLogin(const std::string& password) {
+        if (!Accept(10000)) return false;
+        Send(std::string("Kelvane 3 Dedicated Server - remote console\r\nPassword:\r\n") + '\0');
+        if (!WaitFor(password + "\r\n")) return false;
+        Send(std::string("Password accepted. Remote console ready.\r\n") + '\0');
+        return true;
+    }
+
+    // One burst of output as the game sends it: every burst after the first carries the colour code
+    // that the held-back NUL of the burst before takes away with it.
+    void Burst(const std::string& text, bool nulEnded = true) {
+        std::string bytes = firstBurst_ ? text : "\x01\x7f\x7f\x7f" + text;
+        if (nulEnded) bytes += '\0';
+        firstBurst_ = false;
+        Send(bytes);
+    }
+    void Send(const std::string& bytes) { client_.SendBytes(bytes.data(), bytes.size()); }
+
+    bool WaitFor(const std::string& text, std::chrono::milliseconds limit = 10s) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (Received().find(text) != std::string::npos) return true;
+            std::this_thread::sleep_for(2ms);
+        }
+        return false;
+    }
+    std::string Received() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return received_;
+    }
+    // What arrived after the first occurrence of `marker` (everything when it is absent).
+    std::string ReceivedAfter(const std::string& marker) {
+        const std::string all = Received();
+        const size_t at = all.find(marker);
+        return at == std::string::npos ? all : all.substr(at + marker.size());
+    }
+
+private:
+    TcpSocket listener_;
+    TcpSocket client_;
+    bool bound_ = false;
+    bool firstBurst_ = true;
+    std::thread reader_;
+    std::mutex lock_;
+    std::string received_;
+};
+
+template <typename Predicate>
+bool WaitUntil(Predicate done, std::chrono::milliseconds limit = 10s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (done()) return true;
+        std::this_thread::sleep_for(2ms);
+    }
+    return done();
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+struct RemoteConsoleFixture : ::testing::Test {
+    TestClock clock;
+    EventLogList events{clock, nullptr, nullptr};
+    NicknameRules rules;
+    PlayerInfoStore players{clock};
+    ConsoleSettings settings;
+    uint16_t port = 0;
+    std::string folder;
+
+    void SetUp() override {
+        port = FindFreeTcpPort();
+        ASSERT_NE(port, 0);
+        settings.password = "secret";
+        settings.port = port;
+        settings.addresses = {LoopbackAddress()};
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        folder = (std::filesystem::temp_directory_path() / ("hm_remote_console_" + std::string(info->name()))).string();
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directories(folder);
+    }
+    void TearDown() override { std::filesystem::remove_all(folder); }
+
+    std::unique_ptr<RemoteConsoleClient> Make() {
+        return std::make_unique<RemoteConsoleClient>(&events, settings, rules, players, nullptr, 4711, 27015,
+                                                     clock);
+    }
+};
+
+TEST_F(RemoteConsoleFixture, ConnectsThroughTheSecondAddressAndSkipsTheRest) {
+    // 127.0.0.2 refuses (nobody listens there); 127.0.0.3 listens too but must never be tried.
+    settings.addresses = {Address("127.0.0.2"), Address("127.0.0.1"), Address("127.0.0.3")};
+    settings.autoCommands = {"first command", "second command"};
+    ScriptedPeer second(Address("127.0.0.1"), port);
+    ScriptedPeer third(Address("127.0.0.3"), port);
+    ASSERT_TRUE(second.Bound());
+    ASSERT_TRUE(third.Bound());
+    auto console = Make();
+
+    ASSERT_TRUE(second.AcceptAndLogin("secret"));
+    // After the login: the player list first, then every automatic command in list order.
+    ASSERT_TRUE(second.WaitFor("second command\r\n"));
+    EXPECT_EQ(second.Received(), "secret\r\n$players\r\nfirst command\r\nsecond command\r\n");
+    EXPECT_TRUE(console->IsConnected());
+    EXPECT_EQ(console->Figures().consoleTimeout, 120000u);
+    EXPECT_FALSE(third.Accept(300));
+
+    console->Logout();
+    EXPECT_TRUE(second.WaitFor("logout\r\n\r\nsay bye\r\n"));
+    EXPECT_FALSE(console->IsConnected());
+}
+
+// The local time a console log line was stamped with, as a tick of the test clock.
+Tick StampedTick(const std::string& log, const std::string& text) {
+    const size_t at = log.find(" - " + text);
+    if (at == std::string::npos || at < 23) return 0;
+    LocalTime t{};
+    if (std::sscanf(log.c_str() + at - 23, "%d-%d-%d %d:%d:%d.%d", &t.year, &t.month, &t.day, &t.hour,
+                    &t.minute, &t.second, &t.millisecond) != 7)
+        return 0;
+    const LocalTime start{2026, 1, 5, 12, 0, 0, 0, 1};
+    return static_cast<Tick>(1000 + LocalTimeToMs(t) - LocalTimeToMs(start));
+}
+
+TEST_F(RemoteConsoleFixture, BurstsAreParsedAfterOneSecondOfSilenceAndOnlyWhenNulEnded) {
+    settings.logConsole = 1;
+    settings.logTimestamps = 1;
+    settings.consoleLogName = folder + "/console.log";
+    ScriptedPeer peer(LoopbackAddress(), port);
+    auto console = Make();
+    ASSERT_TRUE(peer.AcceptAndLogin("secret"));
+    ASSERT_TRUE(peer.WaitFor("$players\r\n"));
+
+    peer.Burst("First burst\r\n");
+    ASSERT_TRUE(WaitUntil([&] { return ReadFile(settings.consoleLogName).find("First burst") != std::string::npos; }));
+    const std::string log = ReadFile(settings.consoleLogName);
+    EXPECT_EQ(log.find("***** Begin server log *****"), 26u) << log;
+    const Tick parsedAt = StampedTick(log, "First burst");
+    ASSERT_NE(parsedAt, 0u) << log;
+    EXPECT_GE(Elapsed(parsedAt, console->Figures().lastReceiveTick), 1000u);
+
+    // Output whose last byte is not a NUL waits, however long the silence lasts ...
+    peer.Burst("Second line\r\n", false);
+    ASSERT_TRUE(WaitUntil([&] { return Elapsed(clock.TickCount(), parsedAt) > 3000; }));
+    const Tick waitedFrom = clock.TickCount();
+    ASSERT_TRUE(WaitUntil([&] { return Elapsed(clock.TickCount(), waitedFrom) > 5000; }));
+    EXPECT_EQ(ReadFile(settings.consoleLogName).find("Second line"), std::string::npos);
+    // ... until the NUL arrives behind it.
+    peer.Send(std::string(1, '\0'));
+    EXPECT_TRUE(WaitUntil([&] { return ReadFile(settings.consoleLogName).find("Second line") != std::string::npos; }));
+
+    console->Logout();
+    EXPECT_NE(ReadFile(settings.consoleLogName).find("***** End of server log *****"), std::string::npos);
+}
+
+TEST_F(RemoteConsoleFixture, PlayerListReplyFillsTheFiguresAndAShutdownMarksQuitByAdmin) {
+    ScriptedPeer peer(LoopbackAddress(), port);
+    auto console = Make();
+    ASSERT_TRUE(peer.AcceptAndLogin("secret"));
+    ASSERT_TRUE(peer.WaitFor("$players\r\n"));
+
+    peer.Burst("[Remote] $players\r\nPNum Name\r\n0   Server\r\n1   Alice\r\n2   Bob\r\n");
+    ASSERT_TRUE(WaitUntil([&] { return console->Figures().listedPlayers == 2; }));
+    peer.Burst("Shutting down server (quit at the server)...\r\n");
+    ASSERT_TRUE(WaitUntil([&] { return console->Figures().quitByAdmin; }));
+    console->Logout();
+}
+
+TEST_F(RemoteConsoleFixture, CommandRulesForRespawnTimeAndPlayerInfo) {
+    ScriptedPeer peer(LoopbackAddress(), port);
+    auto console = Make();
+    ASSERT_TRUE(peer.AcceptAndLogin("secret"));
+    ASSERT_TRUE(peer.WaitFor("$players\r\n"));
+
+    struct Case {
+        const char* what;
+        std::function<void()> act;
+        const char* sent;   // what reaches the server before the marker command
+    };
+    int marker = 0;
+    const std::vector<Case> cases = {
+        {"a new respawn time is sent", [&] { console->SetRespawnTime(20); }, "$SetRespawnTime 20\r\n"},
+        {"the same respawn time again is not", [&] { console->SetRespawnTime(20); }, ""},
+        {"player info below six players", [&] { console->SetPlayerCount(5); console->RequestPlayerInfo(3); },
+         "$playerinfo 3\r\n"},
+        {"no player info at six players", [&] { console->SetPlayerCount(6); console->RequestPlayerInfo(3); }, ""},
+        {"a kick without a message kicks at once", [&] { console->Kick(4, std::nullopt); }, "$kick 4\r\n"},
+        {"a ban with an empty message says nothing", [&] { console->Ban(2, std::string()); }, "$Ban 2\r\n"},
+        {"an empty say sends nothing", [&] { console->Say(""); }, ""},
+    };
+    for (const Case& c : cases) {
+        const std::string before = "$setmaxplayers " + std::to_string(100 + marker) + "\r\n";
+        const std::string after = "$setmaxplayers " + std::to_string(101 + marker) + "\r\n";
+        console->SetMaxPlayers(100 + marker);
+        c.act();
+        console->SetMaxPlayers(101 + marker);
+        marker += 2;
+        ASSERT_TRUE(peer.WaitFor(after)) << c.what;
+        const std::string between = peer.ReceivedAfter(before);
+        EXPECT_EQ(between.substr(0, between.find(after)), c.sent) << c.what;
+    }
+    EXPECT_EQ(console->CurrentRespawnTime(), 20u);
+
+    console->Logout();
+    // Without a worker nothing is sent, but a new respawn time is still remembered.
+    const std::string afterLogout = peer.Received();
+    console->SetRespawnTime(25);
+    EXPECT_EQ(console->CurrentRespawnTime(), 25u);
+    EXPECT_EQ(console->RequestPlayers(), 0);
+    EXPECT_EQ(peer.Received(), afterLogout);
+}
+
+TEST_F(RemoteConsoleFixture, KickWithMessageSaysItWaitsAboutTwoSecondsThenKicks) {
+    ScriptedPeer peer(LoopbackAddress(), port);
+    auto console = Make();
+    ASSERT_TRUE(peer.AcceptAndLogin("secret"));
+    ASSERT_TRUE(peer.WaitFor("$players\r\n"));
+
+    const Tick before = clock.TickCount();
+    console->Kick(7, std::string("Big Joe gets kicked!"));
+    ASSERT_TRUE(peer.WaitFor("$kick 7\r\n"));
+    EXPECT_NE(peer.Received().find("say Big Joe gets kicked!\r\n$kick 7\r\n"), std::string::npos);
+    // At least the say pause, four half seconds and the kick pause passed on the clock.
+    EXPECT_GE(Elapsed(clock.TickCount(), before), 100u + 2000u + 100u);
+    console->Logout();
+}
+
+TEST_F(RemoteConsoleFixture, KickPauseEndsEarlyWhenTheConsoleIsStopped) {
+    ScriptedPeer peer(LoopbackAddress(), port);
+    auto console = Make();
+    ASSERT_TRUE(peer.AcceptAndLogin("secret"));
+    ASSERT_TRUE(peer.WaitFor("$players\r\n"));
+
+    // The kicking thread is held in its first pause until the logout has set the stop flag.
+    clock.watch = console.get();
+    auto kicked = std::async(std::launch::async, [&] {
+        clock.gated = std::this_thread::get_id();
+        console->Kick(7, std::string("bye"));
+        clock.gated = std::thread::id();
+    });
+    ASSERT_TRUE(peer.WaitFor("say bye\r\n"));
+    console->Logout();
+    ASSERT_EQ(kicked.wait_for(10s), std::future_status::ready);
+    EXPECT_LT(clock.gatedMs.load(), 500u);
+    clock.watch = nullptr;
+}
+
+TEST_F(RemoteConsoleFixture, AutoCommandsOneAtATimeStepThroughTheListInTurn) {
+    settings.autoCommands = {"one", "two", "three"};
+    settings.autoOnlyOne = 1;
+    ScriptedPeer peer(LoopbackAddress(), port);
+    auto console = Make();
+    ASSERT_TRUE(peer.AcceptAndLogin("secret"));
+    ASSERT_TRUE(peer.WaitFor("$players\r\none\r\n"));   // the login sends the first
+    console->SendAutoCommands();
+    console->SendAutoCommands();
+    console->SendAutoCommands();
+    ASSERT_TRUE(peer.WaitFor("one\r\ntwo\r\nthree\r\none\r\n"));
+    EXPECT_EQ(peer.ReceivedAfter("$players\r\n"), "one\r\ntwo\r\nthree\r\none\r\n");
+    EXPECT_EQ(console->NextAutoCommand(), 1u);
+    console->Logout();
+}
+
+TEST_F(RemoteConsoleFixture, RandomAutoCommandsAvoidTheStoredIndex) {
+    struct Case {
+        std::vector<std::string> commands;
+        bool mustDiffer;   // with three or more the pick never equals the stored next index
+    };
+    const std::vector<Case> cases = {{{"only"}, false}, {{"a", "b", "c"}, true}, {{"a", "b", "c", "d", "e"}, true}};
+    for (const Case& c : cases) {
+        ConsoleSettings s = settings;
+        s.addresses.clear();   // no console: the index rules alone
+        s.autoCommands = c.commands;
+        s.autoOnlyOne = 1;
+        s.autoRandom = 1;
+        RemoteConsoleClient console(nullptr, s, rules, players, nullptr, 0, 27015, clock);
+        for (int round = 0; round < 40; ++round) {
+            const uint32_t before = console.NextAutoCommand() % c.commands.size();
+            console.SendAutoCommands();
+            const uint32_t picked = console.NextAutoCommand() - 1;
+            ASSERT_LT(picked, c.commands.size());
+            if (c.mustDiffer) {
+                EXPECT_NE(picked, before) << c.commands.size() << " commands, round " << round;
+            } else {
+                EXPECT_EQ(picked, 0u);
+            }
+        }
+        console.Logout();
+    }
+}
+
+TEST_F(RemoteConsoleFixture, LogoutTwiceAndQuit) {
+    {
+        ScriptedPeer peer(LoopbackAddress(), port);
+        auto console = Make();
+        ASSERT_TRUE(peer.AcceptAndLogin("secret"));
+        ASSERT_TRUE(peer.WaitFor("$players\r\n"));
+        console->Logout();
+        EXPECT_TRUE(peer.WaitFor("logout\r\n\r\nsay bye\r\n"));
+        // The second call finds no worker: it neither sends nor pauses.
+        const Tick before = clock.TickCount();
+        console->Logout();
+        EXPECT_EQ(clock.TickCount(), before);
+        EXPECT_FALSE(console->ThreadRunning());
+    }
+    {
+        ScriptedPeer peer(LoopbackAddress(), port);
+        auto console = Make();
+        ASSERT_TRUE(peer.AcceptAndLogin("secret"));
+        ASSERT_TRUE(peer.WaitFor("$players\r\n"));
+        console->Quit();
+        EXPECT_TRUE(peer.WaitFor("quit\r\nsay bye\r\n"));
+        EXPECT_FALSE(console->Figures().quitByAdmin);
+        EXPECT_FALSE(console->IsConnected());
+    }
+}
+
+TEST_F(RemoteConsoleFixture, AConsoleThatNeverAnswersIsStoppedWithoutDelay) {
+    // Nobody listens: the worker cycles through connect attempts and reconnect pauses; logout must
+    // end it from any of those states (the test would hang otherwise).
+    auto console = Make();
+    ASSERT_TRUE(WaitUntil([&] { return Elapsed(clock.TickCount(), 1000) > 20000; }));
+    console->Logout();
+    EXPECT_FALSE(console->IsConnected());
+    EXPECT_EQ(console->Figures().consoleTimeout, 300000u);
+}
+
+}  // namespace
+}  // namespace hm
