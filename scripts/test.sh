@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 jobs="${HM_JOBS:-2}"
 
-echo "== build (RelWithDebInfo) =="
+echo "== build (Release) =="
 bash scripts/build.sh build
 echo "== tests =="
 (cd build && ctest --output-on-failure -j "$jobs")
