@@ -17,9 +17,15 @@ std::atomic<NowFunction> g_now{nullptr};
 WallTime RealNow() {
     struct timespec ts {};
     clock_gettime(CLOCK_REALTIME, &ts);
-    struct tm tmv {};
-    time_t secs = ts.tv_sec;
-    localtime_r(&secs, &tmv);
+    // The broken-down local time changes once a second; converting it for every line costs a lock
+    // and a time-zone walk in the C library, so each thread keeps the last second it converted.
+    thread_local time_t cachedSecs = -1;
+    thread_local struct tm tmv {};
+    const time_t secs = ts.tv_sec;
+    if (secs != cachedSecs) {
+        localtime_r(&secs, &tmv);
+        cachedSecs = secs;
+    }
     WallTime t;
     t.year = tmv.tm_year + 1900;
     t.month = tmv.tm_mon + 1;
