@@ -41,9 +41,14 @@ void ConsoleUpkeep(SupervisorDecision& d, const EntryObservation& e, const Super
     const ConsoleFigures& c = e.console;
     const unsigned port = e.serverPort;
 
-    // A fall to zero is believed only on the fifth empty list in a row; a rise at once.
+    // A fall to zero is believed only on the fifth empty list in a row; a rise at once. The empty
+    // lists are counted only while players are believed: a join raises the count at once but the
+    // player list that shows the newcomer arrives a second or more later, and empty lists of the
+    // quiet time before the join must not count against it.
     int32_t count = c.playerCount;
-    if (c.listedPlayers == 0 && c.emptyListTicks <= 3) {
+    if (c.listedPlayers == 0 && count == 0 && !c.hasPlayers) {
+        d.emptyListTicks = 0;
+    } else if (c.listedPlayers == 0 && c.emptyListTicks <= 3) {
         d.emptyListTicks = c.emptyListTicks + 1;
     } else {
         d.setPlayerCount = true;

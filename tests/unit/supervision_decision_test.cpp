@@ -182,6 +182,9 @@ TEST(SupervisorDecision, BelievesAFallToZeroOnlyOnTheFifthEmptyList) {
         {2, 2, 0, 0, true, 0, {"Server 2092: 2 player(s) assumed."}},  // a rise at once
         {2, 0, 2, 2, true, 0, {}},
         {0, 1, 4, 99, false, 2, {"Server 2092: 4 player(s) assumed."}},  // first report of a new console
+        // A quiet empty server does not run up empty ticks that a later join would find spent.
+        {0, 4, 0, 0, false, 0, {}},
+        {0, 0, 0, 99, false, 0, {"Server 2092: 0 player(s) assumed."}},
     };
     for (const Case& c : cases) {
         EntryObservation e = RunningWithConsole();

@@ -245,6 +245,27 @@ TEST_F(SupervisorTest, AnEmptyListIsBelievedOnTheFifthTick) {
     EXPECT_EQ(Texts(), (std::vector<std::string>{"Server 2092: 3 player(s) assumed.", "Server 2092: 0 player(s) assumed."}));
 }
 
+TEST_F(SupervisorTest, AJoinOnAQuietServerIsNotTakenBackBeforeTheListShowsIt) {
+    FakeConsole* console = nullptr;
+    Add(2092, kRunning, &console);
+    Supervisor s(clock, events, configs, servers, Actions());
+    for (int i = 0; i < 7; ++i) {  // long empty, so any count of empty lists would be spent
+        console->figures.lastReceiveTick = clock.TickCount();
+        TickAfterPeriod(s);
+    }
+    // The parser saw two joins; their player list has not been read yet.
+    console->figures.playerCount = 2;
+    console->figures.hasPlayers = true;
+    for (int i = 0; i < 4; ++i) {
+        console->figures.lastReceiveTick = clock.TickCount();
+        TickAfterPeriod(s);
+    }
+    EXPECT_EQ(console->figures.playerCount, 2);
+    console->figures.listedPlayers = 2;
+    TickAfterPeriod(s);
+    EXPECT_EQ(Texts(), (std::vector<std::string>{"Server 2092: 2 player(s) assumed."}));
+}
+
 TEST_F(SupervisorTest, UptimeRestartWaitsForPlayersToBeGoneFor130Seconds) {
     configs.globalOptions.autoRestart = 1;
     configs.globalOptions.autoRestartPeriod = 60000;

@@ -1,0 +1,294 @@
+// The remote console as the operator meets it: haldmoor3 runs headless, supervises one simulated game
+// server (k3ded) through its console, and simulated players join, misbehave and leave. What is checked
+// is what the operator sees in the event list and what reached the game server's console.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/process.h"
+#include "platform/socket.h"
+#include "servers/server_config_array.h"
+
+namespace hm {
+namespace {
+
+namespace stdfs = std::filesystem;
+
+std::string BinDir() {
+    const char* dir = std::getenv("HM_BIN_DIR");
+    return dir ? dir : "build/bin";
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+size_t Count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
+    return n;
+}
+
+class ConsoleK3dedTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root = stdfs::temp_directory_path() /
+               ("hm_console_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        stdfs::remove_all(root);
+        stdfs::create_directories(root / "work/cfg");
+        stdfs::create_directories(root / "run");
+        environment = "XDG_RUNTIME_DIR=" + (root / "run").string() + " HALDMOOR3_REGISTRY=" +
+                      (root / "registry.reg").string() + " ";
+        auto maker = Process::Spawn("/usr/bin/env", environment + BinDir() + "/k3ded make-install " +
+                                                        (root / "game").string(),
+                                    root.string(), (root / "make-install.out").string());
+        ASSERT_TRUE(maker);
+        ASSERT_EQ(maker->Wait(60000), Process::WaitResult::Exited);
+        ASSERT_EQ(maker->ExitCode(), 0);
+
+        gamePort = FindFreeTcpPort();
+        do {
+            consolePort = FindFreeTcpPort();
+        } while (consolePort == gamePort);
+        configs.globalOptions.defaultConsolePassword = "Pa55word";
+        configs.globalOptions.autoRestart = 0;
+        CServerConfig config;
+        config.game.gameName = "Console";
+        config.game.connectionName = "Direct TCP~IP";
+        config.game.missionFileName = "oasis.mn3";
+        config.game.scriptName = "anarchy";
+        config.game.maxPlayers = 9;
+        config.game.allowRemoteConsole = 1;
+        config.game.remoteConsolePort = static_cast<uint16_t>(consolePort);
+        config.game.consolePassword = "Pa55word";
+        config.trackers.enabled = 0;
+        config.launch.executable = "main.exe";
+        config.launch.serverPort = static_cast<uint16_t>(gamePort);
+        configs.configs.push_back(config);
+    }
+
+    void TearDown() override {
+        for (auto& client : clients)
+            if (client && client->IsRunning()) client->Terminate(), client->Wait(5000);
+        if (server && server->IsRunning()) {
+            server->Terminate();
+            server->Wait(5000);
+        }
+        // Game servers of a test that failed half-way: they run in their own sessions.
+        const std::string kill = "pkill -KILL -f '" + (root / "game" / "main.exe").string() + "' >/dev/null 2>&1";
+        [[maybe_unused]] const int ignored = std::system(kill.c_str());
+        stdfs::remove_all(root);
+    }
+
+    // Stores the configuration, starts haldmoor3 and the server, and waits until the console has logged
+    // in and sent its first command (the game server holds its output back until then).
+    void StartSupervised() {
+        ASSERT_TRUE(configs.Store((root / "work/cfg").string(), nullptr));
+        server = Process::Spawn("/usr/bin/env",
+                                environment + "HALDMOOR3_TIMER_MS=" + std::to_string(tickMs) + " " + BinDir() +
+                                    "/haldmoor3 --headless",
+                                (root / "work").string(), EventsFile());
+        ASSERT_TRUE(server);
+        ASSERT_TRUE(WaitFor([&] { return Contains(Events(), "Initialization completed."); })) << Events();
+        std::string output;
+        ASSERT_EQ(Send("start Console", output), 0) << output;
+        ASSERT_TRUE(WaitFor([&] { return Contains(Record(), "command $players"); })) << Record() << Events();
+    }
+
+    // Runs haldmoor3 --send to its end.
+    int Send(const std::string& command, std::string& output) {
+        const std::string file = (root / ("send_" + std::to_string(++runs))).string();
+        auto process = Process::Spawn("/usr/bin/env", environment + BinDir() + "/haldmoor3 --send " + command,
+                                      (root / "work").string(), file);
+        if (!process) return -1000;
+        if (process->Wait(60000) != Process::WaitResult::Exited) return -1001;
+        fs::ReadWholeFile(file, output);
+        return process->ExitCode();
+    }
+
+    // Starts a simulated player action against the game port; the returned index names its output.
+    size_t Client(const std::string& arguments) {
+        const std::string file = (root / ("client_" + std::to_string(clients.size()))).string();
+        clients.push_back(Process::Spawn(
+            "/usr/bin/env", environment + BinDir() + "/k3ded client --port " + std::to_string(gamePort) + " " + arguments,
+            root.string(), file));
+        return clients.size() - 1;
+    }
+    // Runs a client action to its end; its exit code (negative when it could not run or did not end).
+    int RunClient(const std::string& arguments, std::string* output = nullptr) {
+        const size_t index = Client(arguments);
+        return FinishClient(index, output);
+    }
+    int FinishClient(size_t index, std::string* output = nullptr) {
+        auto& client = clients[index];
+        if (!client) return -1000;
+        if (client->Wait(60000) != Process::WaitResult::Exited) return -1001;
+        if (output) fs::ReadWholeFile((root / ("client_" + std::to_string(index))).string(), *output);
+        return client->ExitCode();
+    }
+
+    static bool WaitFor(const std::function<bool()>& condition, int seconds = 30) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (std::chrono::steady_clock::now() < until) {
+            if (condition()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return condition();
+    }
+
+    std::string EventsFile() const { return (root / "events.out").string(); }
+    std::string Events() const { return ReadFile(EventsFile()); }
+    // The game server's own record of its console logins and commands.
+    std::string Record() const {
+        return ReadFile((root / "game/custom/cache" / std::to_string(gamePort) / "k3ded.record").string());
+    }
+    static std::string ReadFile(const std::string& path) {
+        std::string text;
+        fs::ReadWholeFile(path, text);
+        return text;
+    }
+    std::string Server(const std::string& rest) const { return "Server " + std::to_string(gamePort) + rest; }
+    // Events after the first occurrence of `mark` (empty when it has not happened).
+    std::string EventsAfter(const std::string& mark) const {
+        const std::string text = Events();
+        const size_t at = text.find(mark);
+        return at == std::string::npos ? std::string() : text.substr(at + mark.size());
+    }
+    size_t Launches() const { return Count(Events(), Server(": Launched - TCP/IP.")); }
+
+    stdfs::path root;
+    std::string environment;
+    CServerConfigArray configs;
+    unsigned gamePort = 0;
+    unsigned consolePort = 0;
+    unsigned tickMs = 200;   // the supervisor's period
+    std::unique_ptr<Process> server;
+    std::vector<std::unique_ptr<Process>> clients;
+    int runs = 0;
+};
+
+TEST_F(ConsoleK3dedTest, ForbiddenNicknameIsKickedWithItsMessageAndBannedPatternIsBanned) {
+    configs.globalOptions.antiCheat.disallowedNicknames = {"Bot*"};
+    StartSupervised();
+    if (HasFatalFailure()) return;
+
+    const size_t cheater = Client("--wait 15000 join %evil");
+    ASSERT_TRUE(WaitFor([&] { return Contains(Events(), Server(": Player '%evil' kicked (illegal nickname).")); }))
+        << Events();
+    std::string output;
+    EXPECT_EQ(FinishClient(cheater, &output), 0);
+    EXPECT_TRUE(Contains(output, "KICKED")) << output;
+    // Said first, then kicked: the message reached the server before the kick.
+    const std::string record = Record();
+    const size_t said = record.find("command say %evil uses an INVALID NICKNAME and gets kicked!");
+    const size_t kicked = record.find("command $kick 1");
+    ASSERT_NE(said, std::string::npos) << record;
+    ASSERT_NE(kicked, std::string::npos) << record;
+    EXPECT_LT(said, kicked);
+
+    // A fair name next to the pattern is left alone; the name the pattern covers is banned, silently.
+    EXPECT_EQ(RunClient("join Bo"), 0);
+    const size_t bot = Client("--wait 15000 join BOTTY");
+    ASSERT_TRUE(WaitFor([&] { return Contains(Events(), Server(": Player 'BOTTY' banned.")); })) << Events();
+    EXPECT_EQ(FinishClient(bot, &output), 0);
+    EXPECT_TRUE(Contains(output, "BANNED")) << output;
+    EXPECT_TRUE(Contains(ReadFile((root / "game/netgames/hosts.deny").string()), "127.0.0.1"));
+    EXPECT_FALSE(Contains(Record(), "command say BOTTY"));
+    EXPECT_FALSE(Contains(Events(), "'Bo' kicked"));
+    EXPECT_FALSE(Contains(Events(), "'Bo' banned"));
+}
+
+TEST_F(ConsoleK3dedTest, PlayersAreCountedAndTheSupervisorAssumesTheCount) {
+    // Ticks long enough that five of them outlast the round trip of a player list after a join.
+    tickMs = 1000;
+    StartSupervised();
+    if (HasFatalFailure()) return;
+
+    ASSERT_EQ(RunClient("join Alice"), 0);
+    ASSERT_EQ(RunClient("join Bob"), 0);
+    ASSERT_TRUE(WaitFor([&] { return Contains(Events(), Server(": 2 player(s) assumed.")); })) << Events();
+    EXPECT_TRUE(Contains(Events(), Server(": Player 'Alice' has joined.")));
+    EXPECT_TRUE(Contains(Events(), Server(": Player 'Bob' has joined.")));
+    // Well past five ticks: with both players listed the count is never doubted, nor before the list came.
+    std::this_thread::sleep_for(std::chrono::seconds(6));
+    EXPECT_FALSE(Contains(EventsAfter(Server(": Player 'Bob' has joined.")), Server(": 0 player(s) assumed.")))
+        << Events();
+    EXPECT_FALSE(Contains(EventsAfter(Server(": Player 'Bob' has joined.")), Server(": 1 player(s) assumed.")))
+        << Events();
+
+    ASSERT_EQ(RunClient("leave Alice"), 0);
+    const std::string left = Server(": Player 'Alice' has left.");
+    ASSERT_TRUE(WaitFor([&] { return Contains(EventsAfter(left), Server(": 1 player(s) assumed.")); })) << Events();
+    ASSERT_EQ(RunClient("drop Bob"), 0);
+    const std::string dropped = Server(": Player 'Bob' has left.");
+    ASSERT_TRUE(WaitFor([&] { return Contains(EventsAfter(dropped), Server(": 0 player(s) assumed.")); }))
+        << Events();
+}
+
+TEST_F(ConsoleK3dedTest, CorruptionRestartsTheServerOnceItIsEmpty) {
+    StartSupervised();
+    if (HasFatalFailure()) return;
+    ASSERT_EQ(RunClient("join Alice"), 0);
+    ASSERT_TRUE(WaitFor([&] { return Contains(Events(), Server(": 1 player(s) assumed.")); })) << Events();
+    // The list that shows Alice arrives after the join; only then is the server known to be busy.
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+
+    ASSERT_EQ(RunClient("corrupt"), 0);
+    ASSERT_TRUE(WaitFor([&] { return Contains(Events(), Server(" crashed")); })) << Events();
+    std::this_thread::sleep_for(std::chrono::seconds(2));   // ten ticks with a player listed
+    EXPECT_EQ(Launches(), 1u) << Events();
+
+    ASSERT_EQ(RunClient("leave Alice"), 0);
+    ASSERT_TRUE(WaitFor([&] { return Launches() == 2; })) << Events();
+}
+
+TEST_F(ConsoleK3dedTest, QuitAtTheServerRemovesTheEntry) {
+    // The process is seen gone at once, the console's last words only after a second of silence:
+    // start-up ticks long enough that the not-running rule is not yet allowed to act by then.
+    tickMs = 1500;
+    StartSupervised();
+    if (HasFatalFailure()) return;
+    ASSERT_EQ(RunClient("admin-quit"), 0);
+    ASSERT_TRUE(WaitFor([&] { return Contains(Events(), Server(" has been quit by admin")); })) << Events();
+    ASSERT_TRUE(WaitFor([&] { return Contains(Events(), Server(": Removed.")); })) << Events();
+    std::string status;
+    EXPECT_EQ(Send("status", status), 0);
+    EXPECT_FALSE(Contains(status, "\t" + std::to_string(gamePort) + "\t")) << status;
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    EXPECT_EQ(Launches(), 1u) << Events();
+}
+
+TEST_F(ConsoleK3dedTest, UptimeRestartOfAnEmptyServer) {
+    configs.globalOptions.autoRestart = 1;
+    configs.globalOptions.autoRestartPeriod = 3000;
+    StartSupervised();
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(WaitFor([&] { return Contains(Events(), Server(": Uptime exceeded. Automatic restart...")); }))
+        << Events();
+    ASSERT_TRUE(WaitFor([&] { return Launches() >= 2; })) << Events();
+}
+
+TEST_F(ConsoleK3dedTest, UptimeRestartWaitsWhilePlayersAreConnected) {
+    configs.globalOptions.autoRestart = 1;
+    configs.globalOptions.autoRestartPeriod = 12000;
+    tickMs = 1000;
+    StartSupervised();
+    if (HasFatalFailure()) return;
+    ASSERT_EQ(RunClient("join Alice"), 0);
+    ASSERT_TRUE(WaitFor([&] { return Contains(Events(), Server(": 1 player(s) assumed.")); })) << Events();
+    // Past the period by several ticks, with Alice listed all the time.
+    std::this_thread::sleep_for(std::chrono::seconds(16));
+    EXPECT_FALSE(Contains(Events(), "Uptime exceeded")) << Events();
+    EXPECT_EQ(Launches(), 1u) << Events();
+    EXPECT_TRUE(Contains(Events(), Server(": 1 player(s) assumed."))) << Events();
+    EXPECT_FALSE(Contains(EventsAfter(Server(": 1 player(s) assumed.")), Server(": 0 player(s) assumed.")))
+        << Events();
+}
+
+}  // namespace
+}  // namespace hm
