@@ -3,6 +3,7 @@
 #  - k3ded (the simulated Kelvane 3 dedicated server) makes a game installation in demo/game,
 #    registered in demo/registry.reg, and three server configurations in demo/cfg (one scheduled);
 #  - haldmoor3 runs headless in demo/ and launches them as k3ded processes;
+#  - simulated players join one server (one with a forbidden nickname, who is kicked);
 #  - the demo kills one server with SIGKILL and the supervisor brings it back;
 #  - "haldmoor3 --send stop-exit" stops every server and ends the program.
 # HM_DEMO_SECONDS keeps it running longer before the stop; HALDMOOR3_TIMER_MS sets the supervisor
@@ -39,6 +40,11 @@ trap 'kill -TERM $pid 2>/dev/null || true' INT TERM
 sleep 3
 echo "== haldmoor3 --send status =="
 "$bin/haldmoor3" --send status
+echo "== players join the server on port 2301: Alice, Bob, and %evil (an invalid nickname) =="
+for name in Alice Bob %evil; do
+  "$bin/k3ded" client --port 2301 join "$name" || true
+done
+sleep 4
 victim=$("$bin/haldmoor3" --send status | awk -F'\t' '$5 == "2300" { print $1 }')
 if [ -n "$victim" ] && [ "$victim" != "-" ]; then
   echo "== kill -9 $victim (the server on port 2300); the supervisor restarts it =="
