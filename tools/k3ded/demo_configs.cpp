@@ -8,8 +8,10 @@ namespace hm::k3ded {
 
 int WriteDemoConfigs(const std::vector<std::string>& args) {
     uint32_t basePort = 0;
-    if (args.size() != 2 || !ParseNumber(args[1], 1024, 65533, basePort)) {
-        PrintLine("Usage: k3ded demo-configs CFGFOLDER BASEPORT   (BASEPORT 1024 to 65533)");
+    uint32_t count = 3;
+    if ((args.size() != 2 && args.size() != 3) || !ParseNumber(args[1], 1024, 65000, basePort) ||
+        (args.size() == 3 && !ParseNumber(args[2], 1, 500, count))) {
+        PrintLine("Usage: k3ded demo-configs CFGFOLDER BASEPORT [COUNT]   (BASEPORT 1024 to 65000, COUNT 1 to 500)");
         return 1;
     }
     const std::string folder = args[0];
@@ -36,17 +38,19 @@ int WriteDemoConfigs(const std::vector<std::string>& args) {
     };
     CServerConfigArray store;
     store.globalOptions.autoLaunchAtStart = 1;
-    for (size_t i = 0; i < std::size(demos); ++i) {
+    for (size_t i = 0; i < count; ++i) {
+        const Demo& demo = demos[i % std::size(demos)];
         CServerConfig config(store.globalOptions);
-        config.game.gameName = demos[i].name;
-        config.game.missionFileName = demos[i].mission;
-        config.game.missionTitle = demos[i].title;
-        config.game.scriptName = demos[i].script;
+        config.game.gameName = demo.name;
+        if (i >= std::size(demos)) config.game.gameName += " #" + std::to_string(i + 1);
+        config.game.missionFileName = demo.mission;
+        config.game.missionTitle = demo.title;
+        config.game.scriptName = demo.script;
         config.game.connectionName = "Direct TCP~IP";
         config.trackers.enabled = 0;
         config.launch.executable = "main.exe";
         config.launch.serverPort = static_cast<uint16_t>(basePort + i);
-        if (demos[i].scheduled) {
+        if (demo.scheduled) {
             config.schedule.enabled = 1;
             ScheduleEntry allWeek;
             allWeek.start = ScheduleTime{ScheduleTime::kEveryDay, 0, 0};
@@ -59,7 +63,8 @@ int WriteDemoConfigs(const std::vector<std::string>& args) {
         PrintLine("k3ded demo-configs: cannot write the store in " + folder);
         return 1;
     }
-    PrintLine("Three demo server configurations written to " + StorePath(folder, CServerConfigArray::kFileName));
+    PrintLine(std::to_string(count) + " demo server configurations written to " +
+              StorePath(folder, CServerConfigArray::kFileName));
     return 0;
 }
 

@@ -8,8 +8,8 @@
 
 namespace hm::k3ded {
 
-// Writes "KelvaneConfig.dat" into cfgFolder: the automatic start on, three configurations on
-// basePort, basePort + 1 and basePort + 2 (different missions; the third one scheduled all week).
+// Writes "KelvaneConfig.dat" into cfgFolder: the automatic start on, COUNT configurations (three by
+// default) on basePort, basePort + 1, ... (missions in turn; every third one scheduled all week).
 // Returns the exit code; refuses to replace an existing store.
 int WriteDemoConfigs(const std::vector<std::string>& args);
 
