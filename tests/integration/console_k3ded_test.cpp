@@ -15,16 +15,15 @@
 #include "platform/process.h"
 #include "platform/socket.h"
 #include "servers/server_config_array.h"
+#include "support/binaries.h"
 
 namespace hm {
 namespace {
 
+using hm::test_support::BinDir;
+
 namespace stdfs = std::filesystem;
 
-std::string BinDir() {
-    const char* dir = std::getenv("HM_BIN_DIR");
-    return dir ? dir : "build/bin";
-}
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 

@@ -13,16 +13,15 @@
 #include "platform/socket.h"
 #include "servers/game_config_files.h"
 #include "servers/server_config_array.h"
+#include "support/binaries.h"
 
 namespace hm {
 namespace {
 
+using hm::test_support::BinDir;
+
 namespace stdfs = std::filesystem;
 
-std::string BinDir() {
-    const char* dir = std::getenv("HM_BIN_DIR");
-    return dir ? dir : "build/bin";
-}
 
 class InstanceTest : public ::testing::Test {
 protected:

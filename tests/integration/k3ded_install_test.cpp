@@ -12,16 +12,15 @@
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "support/binaries.h"
 
 namespace hm {
 namespace {
 
+using hm::test_support::BinDir;
+
 namespace stdfs = std::filesystem;
 
-std::string BinDir() {
-    const char* dir = std::getenv("HM_BIN_DIR");
-    return dir ? dir : "build/bin";
-}
 
 uint32_t U32(const std::string& data, size_t at) {
     uint32_t v = 0;

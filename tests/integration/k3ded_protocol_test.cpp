@@ -15,17 +15,16 @@
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/socket.h"
+#include "support/binaries.h"
 
 namespace hm {
 namespace {
 
+using hm::test_support::BinDir;
+
 namespace stdfs = std::filesystem;
 using Lines = std::vector<std::string>;
 
-std::string BinDir() {
-    const char* dir = std::getenv("HM_BIN_DIR");
-    return dir ? dir : "build/bin";
-}
 
 uint16_t FreeUdpPort() {
     TcpSocket probe;

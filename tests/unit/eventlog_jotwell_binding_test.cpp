@@ -10,9 +10,12 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/registry.h"
+#include "support/binaries.h"
 
 namespace hm {
 namespace {
+
+using hm::test_support::BinDir;
 
 namespace stdfs = std::filesystem;
 
@@ -28,10 +31,6 @@ protected:
     void TearDown() override {
         if (!savedFolder.empty()) fs::SetCurrentDirectory(savedFolder);
         stdfs::remove_all(root);
-    }
-    static std::string BinDir() {
-        const char* dir = std::getenv("HM_BIN_DIR");
-        return dir ? dir : "build/bin";
     }
     stdfs::path root;
     std::unique_ptr<Registry> registry;

@@ -16,16 +16,15 @@
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/socket.h"
+#include "support/binaries.h"
 
 namespace hm {
 namespace {
 
+using hm::test_support::BinDir;
+
 namespace stdfs = std::filesystem;
 
-std::string BinDir() {
-    const char* dir = std::getenv("HM_BIN_DIR");
-    return dir ? dir : "build/bin";
-}
 
 uint16_t FreePort(SocketType type) {
     TcpSocket probe;
