@@ -43,12 +43,7 @@ protected:
         stdfs::create_directories(root / "run");
         environment = "XDG_RUNTIME_DIR=" + (root / "run").string() + " HALDMOOR3_REGISTRY=" +
                       (root / "registry.reg").string() + " ";
-        auto maker = Process::Spawn("/usr/bin/env", environment + BinDir() + "/k3ded make-install " +
-                                                        (root / "game").string(),
-                                    root.string(), (root / "make-install.out").string());
-        ASSERT_TRUE(maker);
-        ASSERT_EQ(maker->Wait(60000), Process::WaitResult::Exited);
-        ASSERT_EQ(maker->ExitCode(), 0);
+        ASSERT_EQ(test_support::MakeInstallation(root.string(), environment), 0);
 
         gamePort = FindFreeTcpPort();
         do {

@@ -34,12 +34,7 @@ protected:
         environment = "XDG_RUNTIME_DIR=" + (root / "run").string() + " HALDMOOR3_REGISTRY=" +
                       (root / "registry.reg").string() + " HALDMOOR3_TIMER_MS=200 ";
         // A game installation made by the simulated server, registered in this test's registry file.
-        auto maker = Process::Spawn("/usr/bin/env", environment + BinDir() + "/k3ded make-install " +
-                                                        (root / "game").string(),
-                                    root.string(), (root / "make-install.out").string());
-        ASSERT_TRUE(maker);
-        ASSERT_EQ(maker->Wait(60000), Process::WaitResult::Exited);
-        ASSERT_EQ(maker->ExitCode(), 0);
+        ASSERT_EQ(test_support::MakeInstallation(root.string(), environment), 0);
     }
     void TearDown() override {
         if (server && server->IsRunning()) {

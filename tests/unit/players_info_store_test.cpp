@@ -10,9 +10,13 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "players/player_info_store.h"
+#include "support/golden.h"
 
 namespace hm {
 namespace {
+
+using hm::test_support::Golden;
+using hm::test_support::RecordedSteps;
 
 using Strings = std::vector<std::string>;
 
@@ -23,21 +27,7 @@ constexpr uint32_t kStartHigh = 0x01DC7E3Au;
 constexpr uint32_t kMayLow = 0xC18AF400u;
 constexpr uint32_t kMayHigh = 0x01DA9BA1u;
 
-struct Golden {
-    std::string b;
-    Golden& dw(uint32_t v) {
-        for (int i = 0; i < 4; ++i) b += static_cast<char>((v >> (8 * i)) & 0xFF);
-        return *this;
-    }
-    Golden& w(uint16_t v) { return b += static_cast<char>(v & 0xFF), b += static_cast<char>(v >> 8), *this; }
-    Golden& str(const std::string& s) { return b += static_cast<char>(s.size()), b += s, *this; }  // < 255
-};
 
-struct RecordedSteps : ProgressSteps {
-    void Setup(const std::string&, int) override {}
-    void Step(const std::string& text) override { steps.push_back(text); }
-    Strings steps;
-};
 
 std::string Folder(const std::string& name) {
     const std::string folder = ::testing::TempDir() + "hm_players_" + name + "/";

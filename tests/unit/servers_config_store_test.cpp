@@ -9,35 +9,16 @@
 #include "platform/files.h"
 #include "servers/random_string.h"
 #include "servers/server_config_array.h"
+#include "support/golden.h"
 
 namespace hm {
 namespace {
 
+using hm::test_support::Golden;
+
 using Strings = std::vector<std::string>;
 
 // Bytes as the stored format describes them, built without the program's writer.
-struct Golden {
-    std::string b;
-    Golden& dw(uint32_t v) {
-        for (int i = 0; i < 4; ++i) b += static_cast<char>((v >> (8 * i)) & 0xFF);
-        return *this;
-    }
-    Golden& w(uint16_t v) {
-        b += static_cast<char>(v & 0xFF);
-        b += static_cast<char>(v >> 8);
-        return *this;
-    }
-    Golden& str(const std::string& s) {  // all texts here are shorter than 255
-        b += static_cast<char>(s.size());
-        b += s;
-        return *this;
-    }
-    Golden& list(const Strings& l) {  // all lists here are shorter than 0xFFFF
-        w(static_cast<uint16_t>(l.size()));
-        for (const std::string& s : l) str(s);
-        return *this;
-    }
-};
 
 
 // The game settings block up to its message of the day, as a new record stores it.

@@ -7,27 +7,17 @@
 
 #include "platform/files.h"
 #include "trackers/tracker_info_store.h"
+#include "support/golden.h"
 
 namespace hm {
 namespace {
 
+using hm::test_support::Golden;
+using hm::test_support::RecordedSteps;
+
 using Pairs = std::vector<std::pair<std::string, std::string>>;
 
-struct Golden {
-    std::string b;
-    Golden& dw(uint32_t v) {
-        for (int i = 0; i < 4; ++i) b += static_cast<char>((v >> (8 * i)) & 0xFF);
-        return *this;
-    }
-    Golden& w(uint16_t v) { return b += static_cast<char>(v & 0xFF), b += static_cast<char>(v >> 8), *this; }
-    Golden& str(const std::string& s) { return b += static_cast<char>(s.size()), b += s, *this; }  // < 255
-};
 
-struct RecordedSteps : ProgressSteps {
-    void Setup(const std::string&, int) override {}
-    void Step(const std::string& text) override { steps.push_back(text); }
-    std::vector<std::string> steps;
-};
 
 std::string Folder(const std::string& name) {
     const std::string folder = ::testing::TempDir() + "hm_trackerinfo_" + name + "/";
