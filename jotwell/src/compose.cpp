@@ -20,6 +20,22 @@ std::string_view StampView(uint32_t extOptions, const DateStamps& stamps) {
     return stamp;
 }
 
+// Whether any byte of text is below 32, eight bytes at a time (lines are mostly plain text).
+bool AnyControl(std::string_view text) {
+    constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+    size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        uint64_t word;
+        std::memcpy(&word, text.data() + i, 8);
+        // Sets the high bit of each byte below 32 (bytes of 128 and more never count).
+        if ((word - kOnes * 32) & ~word & kHigh) return true;
+    }
+    for (; i < text.size(); ++i) {
+        if (static_cast<unsigned char>(text[i]) < 32) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 std::string StampText(uint32_t extOptions, const DateStamps& stamps) { return std::string(StampView(extOptions, stamps)); }
@@ -41,9 +57,11 @@ void AppendComposedLine(std::string& out, const std::string& prefix, std::string
     if (extOptions & LE_THREE_BLANKS) out += "  ";
     out += text;
     if ((extOptions & LE_ADD_DOT) && !EndsInStopCharacter(text)) out += '.';
-    auto control = [](char c) { return static_cast<unsigned char>(c) < 32; };
-    auto first = std::find_if(out.begin() + static_cast<std::ptrdiff_t>(begin), out.end(), control);
-    out.erase(std::remove_if(first, out.end(), control), out.end());
+    if (AnyControl(std::string_view(out).substr(begin))) {
+        auto control = [](char c) { return static_cast<unsigned char>(c) < 32; };
+        auto first = std::find_if(out.begin() + static_cast<std::ptrdiff_t>(begin), out.end(), control);
+        out.erase(std::remove_if(first, out.end(), control), out.end());
+    }
     out += "\r\n";
 }
 
@@ -57,6 +75,7 @@ std::string ComposeLine(const std::string& prefix, std::string_view text, uint32
 
 bool NeedsDump(std::string_view text, bool forced) {
     if (forced) return true;
+    if (!AnyControl(text)) return false;
     for (char c : text) {
         const auto b = static_cast<unsigned char>(c);
         if (b < 32 && b != '\t' && b != '\n' && b != '\r') return true;

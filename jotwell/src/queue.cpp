@@ -1,11 +1,13 @@
 #include "queue.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
-#include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -14,6 +16,7 @@
 #include "naming.h"
 #include "per_process.h"
 #include "rotation.h"
+#include "stamps.h"
 #include "work.h"
 #include "writer.h"
 
@@ -24,26 +27,95 @@ namespace hm::jotwell {
 namespace {
 
 constexpr size_t kCapacity = JOTWELL_QUEUE_CAPACITY;
-constexpr size_t kMaxBatchLines = 4096;
-constexpr size_t kMaxBatchBytes = 1 << 20;
+constexpr size_t kMaxAppendBytes = 1 << 20;   // one append of a run of lines
+constexpr size_t kOwnBlockText = 16 * 1024;   // longer texts get a block of their own
 constexpr int kMutexRetries = 1000;
+// After a batch the logging thread looks for more work a few times by itself, so producers need not
+// wake it (a system call) for every line that finds the queue empty; then it sleeps until woken.
+constexpr auto kIdlePoll = std::chrono::microseconds(250);
+constexpr int kIdlePolls = 200;
+constexpr uint32_t kTailPrefix = UINT32_MAX;  // prefixOffset of an overwritten tail entry
+constexpr size_t kKeptEntries = 8192;         // room a buffer keeps while the queue is idle
 
+// What only few lines carry: options with their own strings, stamps taken by the caller, long texts.
+struct Extra {
+    std::shared_ptr<const WorkStrings> strings;  // null: the defaults of the entry's buffer
+    bool hasStamps = false;
+    DateStamps stamps{};
+    std::string text;                            // a long text (kOwnBlockText bytes or more)
+    bool ownText = false;
+};
+
+// One queued line. The prefix and text bytes live in the buffer's byte block, so a line costs no
+// allocation of its own; the stamp is kept as the wall time of queuing and turned into texts when the
+// line is written (the texts depend on nothing else).
 struct Entry {
-    std::string prefix;
-    std::string text;
-    Work work;
-    uint32_t lost = 0;
+    uint32_t logOptions = 0;
+    uint32_t extOptions = 0;
+    uint32_t checkInterval = 0;
+    uint32_t checkCountdown = 0;
+    uint32_t limit1 = 0;
+    uint32_t limit2 = 0;
+    uint32_t waitMs = 0;
+    uint32_t dumpWidth = 0;
+    uint32_t lost = 0;            // overrun count: the text is then the overrun error line
+    uint32_t defaults = 0;        // index of the default strings in the buffer
+    // A buffer holds at most kCapacity entries of at most 260 prefix bytes and less than
+    // kOwnBlockText text bytes each, so offsets of prefixes fit 32 bits.
+    uint32_t prefixOffset = 0;    // kTailPrefix: Buffer::tailPrefix
+    uint32_t prefixLength = 0;
+    size_t textOffset = 0;
+    size_t textLength = 0;
+    WallTime time;
+    std::unique_ptr<Extra> extra;
+};
+
+// Entries in queue order with the bytes they refer to. The producers fill one buffer while the logging
+// thread writes the other; the two are swapped whole, and keep their memory for the next round.
+struct Buffer {
+    std::vector<Entry> entries;
+    std::string bytes;
+    std::string tailPrefix;                                      // the prefix of an overrun tail
+    std::vector<std::shared_ptr<const WorkStrings>> defaults;    // the default strings in force
+    uint64_t defaultsGeneration = 0;
+
+    // Empties the buffer; its memory stays for the next round (fresh memory costs page faults).
+    void Clear() {
+        entries.clear();
+        bytes.clear();
+        tailPrefix.clear();
+        defaults.clear();
+        defaultsGeneration = 0;
+    }
+
+    // Gives back what a burst left, once the buffer is empty.
+    void Trim() {
+        if (!entries.empty()) return;
+        if (entries.capacity() > kKeptEntries) {
+            std::vector<Entry> fresh;
+            fresh.reserve(kKeptEntries);
+            entries.swap(fresh);
+        }
+        if (bytes.capacity() > kKeptEntries * 128) {
+            std::string fresh;
+            fresh.reserve(kKeptEntries * 128);
+            bytes.swap(fresh);
+        }
+    }
 };
 
 struct Queue {
     pid_t pid = 0;                         // a forked child has its own (empty) queue and no thread yet
-    std::timed_mutex lock;                 // guards everything below
+    std::timed_mutex lock;                 // guards incoming, signalCreated, consumerWaiting
     std::condition_variable_any changed;   // entries arrived, resumed, or stop
-    std::deque<Entry> entries;
+    Buffer incoming;
     bool signalCreated = false;
-    bool running = true;                   // the pause/resume signal
-    bool stop = false;
-    bool consumerWaiting = false;          // the logging thread sleeps on `changed`
+    std::atomic<bool> running{true};       // the pause/resume signal
+    std::atomic<bool> stop{false};
+    bool consumerWaiting = false;          // the logging thread sleeps until woken
+    // The batch being written: touched by the logging thread only, and after it ended by the drain.
+    Buffer writing;
+    size_t writingNext = 0;
     std::mutex startLock;                  // the thread is started once
     std::thread* thread = nullptr;
     std::atomic<bool> started{false};
@@ -51,14 +123,69 @@ struct Queue {
 
 std::atomic<Queue*> g_queue{nullptr};  // never destroyed: the logging thread may outlive static destructors
 
-bool Pausing(const Work& w) { return (w.extOptions & (LE_PAUSE_BEFORE | LE_PAUSE_AFTER)) != 0; }
+bool Pausing(uint32_t ext) { return (ext & (LE_PAUSE_BEFORE | LE_PAUSE_AFTER)) != 0; }
+
+std::string_view PrefixOf(const Buffer& b, const Entry& e) {
+    if (e.prefixOffset == kTailPrefix) return b.tailPrefix;
+    return std::string_view(b.bytes.data() + e.prefixOffset, e.prefixLength);
+}
+
+std::string OverrunText(uint32_t lost) {
+    return Format("Error in library 'jotwell.dll', function 'JotwellExQ ()': Message queue overrun - "
+                  "%10d messages lost.",
+                  static_cast<int>(lost));
+}
+
+// The text of an entry; scratch holds it when it is made here.
+std::string_view TextOf(const Buffer& b, const Entry& e, std::string& scratch) {
+    if (e.lost) {
+        scratch = OverrunText(e.lost);
+        return scratch;
+    }
+    if (e.extra && e.extra->ownText) return e.extra->text;
+    return std::string_view(b.bytes.data() + e.textOffset, e.textLength);
+}
+
+const std::shared_ptr<const WorkStrings>& StringsOf(const Buffer& b, const Entry& e) {
+    if (e.extra && e.extra->strings) return e.extra->strings;
+    return b.defaults[e.defaults];
+}
+
+void StampsOf(const Entry& e, DateStamps& out) {
+    if (e.extra && e.extra->hasStamps) out = e.extra->stamps;
+    else ComputeStamps(e.time, (e.logOptions & LO_TIME_T) != 0, out);
+}
+
+// The entry as the record the synchronous path works on.
+void ToWork(const Buffer& b, const Entry& e, Work& w) {
+    w = Work{};
+    w.logOptions = e.logOptions;
+    w.extOptions = e.extOptions;
+    w.checkInterval = e.checkInterval;
+    w.checkCountdown = e.checkCountdown;
+    w.limit1 = e.limit1;
+    w.limit2 = e.limit2;
+    w.waitMs = e.waitMs;
+    w.dumpWidth = e.dumpWidth;
+    w.strings = StringsOf(b, e);
+    StampsOf(e, w.stamps);
+}
 
 // The caller options that decide how a line is composed, where it goes and how the file rotates.
-bool SameCallerOptions(const Work& x, const Work& y) {
-    return (x.logOptions & ~LO_SKIP_ROTATION) == (y.logOptions & ~LO_SKIP_ROTATION) && x.extOptions == y.extOptions &&
-           x.checkInterval == y.checkInterval && x.limit1 == y.limit1 && x.limit2 == y.limit2 &&
-           x.waitMs == y.waitMs && x.dumpWidth == y.dumpWidth &&
-           (x.strings == y.strings || *x.strings == *y.strings);
+bool SameCallerOptions(const Buffer& b, const Entry& x, const Entry& y) {
+    if (!((x.logOptions & ~LO_SKIP_ROTATION) == (y.logOptions & ~LO_SKIP_ROTATION) && x.extOptions == y.extOptions &&
+          x.checkInterval == y.checkInterval && x.limit1 == y.limit1 && x.limit2 == y.limit2 &&
+          x.waitMs == y.waitMs && x.dumpWidth == y.dumpWidth)) {
+        return false;
+    }
+    const auto& xs = StringsOf(b, x);
+    const auto& ys = StringsOf(b, y);
+    return xs == ys || *xs == *ys;
+}
+
+bool SamePrefix(const Buffer& b, const Entry& x, const Entry& y) {
+    if (x.prefixOffset == y.prefixOffset && x.prefixOffset != kTailPrefix) return true;
+    return PrefixOf(b, x) == PrefixOf(b, y);
 }
 
 // Same date part of the file name, whatever the naming.
@@ -68,10 +195,10 @@ bool SameFileDate(const DateStamps& a, const DateStamps& b) {
 
 // Whether preparing this entry may write lines of its own (banner, configuration, registry);
 // such an entry goes alone so that no line overtakes another.
-bool MayWriteMessages(const Entry& e) {
-    if (e.work.logOptions & (LO_USER_ISO_DATE | LO_REG_ISO_DATE)) return true;
+bool MayWriteMessages(const Entry& e, const std::string& prefix) {
+    if (e.logOptions & (LO_USER_ISO_DATE | LO_REG_ISO_DATE)) return true;
     if (!BannerWritten()) return true;
-    return !(e.work.extOptions & LE_CONFIG_MERGED) && !IsConfigurationCached(e.prefix);
+    return !(e.extOptions & LE_CONFIG_MERGED) && !IsConfigurationCached(prefix);
 }
 
 int AppendRetrying(const std::string& path, const std::string& data, uint32_t waitMs) {
@@ -83,90 +210,118 @@ int AppendRetrying(const std::string& path, const std::string& data, uint32_t wa
     return result;
 }
 
-void WriteAlone(const Entry& e) {
+void WriteAlone(const std::string& prefix, std::string_view text, const Work& entryWork) {
     int result;
     int tries = 0;
     do {
-        Work work = e.work;
-        result = WriteText(e.prefix, e.text, false, work);
+        Work work = entryWork;
+        result = WriteText(prefix, text, false, work);
         if (result == JOTWELL_MUTEX_ERROR) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     } while (result == JOTWELL_MUTEX_ERROR && ++tries < kMutexRetries);
 }
 
-// Writes a batch of entries in order. A line goes through the whole synchronous path; the lines
+// Writes the entries of b from index next on, in order, until all are written or the queue is paused
+// or stopped (checked before every line). A line goes through the whole synchronous path; the lines
 // right behind it with the same prefix, options and file date are composed straight into the same
 // append (for them every other step gives the same result), so a run of lines costs one lock, one
-// open and one rotation.
-void WriteBatch(std::vector<Entry>& batch) {
-    size_t i = 0;
-    while (i < batch.size()) {
-        const Entry& first = batch[i++];
-        if (Pausing(first.work) || MayWriteMessages(first)) {
-            WriteAlone(first);
+// open and one rotation. Returns the index of the first entry not written.
+size_t WriteEntries(Queue& q, Buffer& b, size_t next, bool draining, std::string& data) {
+    std::string scratch;
+    Work head;
+    DateStamps stamps{};
+    auto halted = [&q, draining] {
+        return !draining &&
+               (q.stop.load(std::memory_order_relaxed) || !q.running.load(std::memory_order_relaxed));
+    };
+    while (next < b.entries.size() && !halted()) {
+        const Entry& first = b.entries[next++];
+        const std::string prefix(PrefixOf(b, first));
+        ToWork(b, first, head);
+        if (Pausing(first.extOptions) || MayWriteMessages(first, prefix)) {
+            WriteAlone(prefix, TextOf(b, first, scratch), head);
             continue;
         }
-        Work head = first.work;
         PreparedLine line;
-        PrepareLine(first.prefix, first.text, false, head, line);
+        PrepareLine(prefix, TextOf(b, first, scratch), false, head, line);
         if (line.finished) continue;
         if (!line.append) {
-            if (line.rotate) RunRotation(first.prefix, head, line.path);
+            if (line.rotate) RunRotation(prefix, head, line.path);
             continue;
         }
-        std::string data = std::move(line.data);
+        data.assign(line.data);
         bool rotate = line.rotate;
         const bool echo = (head.logOptions & (LO_ECHO | LO_ECHO_ONLY)) != 0;
         const bool forced = (head.extOptions & LE_FORCE_BINARY) != 0;
-        while (i < batch.size() && data.size() < kMaxBatchBytes) {
-            const Entry& e = batch[i];
-            if (e.prefix != first.prefix || Pausing(e.work) || !SameCallerOptions(e.work, first.work) ||
-                !SameFileDate(e.work.stamps, first.work.stamps)) {
-                break;
-            }
-            uint32_t logOptions = e.work.logOptions, countdown = e.work.checkCountdown;
-            ApplyCheckInterval(logOptions, e.work.checkInterval, countdown);
+        const bool threeBlanks = (head.extOptions & LE_THREE_BLANKS) != 0;
+        const DateStamps& firstStamps = head.stamps;
+        while (next < b.entries.size() && data.size() < kMaxAppendBytes && !halted()) {
+            const Entry& e = b.entries[next];
+            if (Pausing(e.extOptions) || !SamePrefix(b, e, first) || !SameCallerOptions(b, e, first)) break;
+            StampsOf(e, stamps);
+            if (!SameFileDate(stamps, firstStamps)) break;
+            uint32_t logOptions = e.logOptions, countdown = e.checkCountdown;
+            ApplyCheckInterval(logOptions, e.checkInterval, countdown);
             if (!(logOptions & LO_SKIP_ROTATION)) rotate = true;
             const size_t start = data.size();
-            if (NeedsDump(e.text, forced)) {
-                for (const std::string& dumpLine :
-                     HexDumpLines(e.text, head.dumpWidth, (head.extOptions & LE_THREE_BLANKS) != 0)) {
-                    AppendComposedLine(data, first.prefix, dumpLine, head.logOptions, head.extOptions, e.work.stamps);
+            const std::string_view text = TextOf(b, e, scratch);
+            if (NeedsDump(text, forced)) {
+                for (const std::string& dumpLine : HexDumpLines(text, head.dumpWidth, threeBlanks)) {
+                    AppendComposedLine(data, prefix, dumpLine, head.logOptions, head.extOptions, stamps);
                 }
             } else {
-                AppendComposedLine(data, first.prefix, e.text, head.logOptions, head.extOptions, e.work.stamps);
+                AppendComposedLine(data, prefix, text, head.logOptions, head.extOptions, stamps);
             }
             if (echo) EchoLines(std::string_view(data).substr(start), (head.logOptions & LO_STDERR) != 0);
-            ++i;
+            ++next;
         }
-        if (AppendRetrying(line.path, data, head.waitMs) == 0 && rotate) RunRotation(first.prefix, head, line.path);
+        if (AppendRetrying(line.path, data, head.waitMs) == 0 && rotate) RunRotation(prefix, head, line.path);
     }
+    return next;
 }
 
-// Takes up to a batch of entries off the front; the caller holds the lock.
-void TakeBatch(Queue& q, std::vector<Entry>& batch) {
-    batch.clear();
-    while (!q.entries.empty() && batch.size() < kMaxBatchLines) {
-        batch.push_back(std::move(q.entries.front()));
-        q.entries.pop_front();
+// Writes what is left of the batch in q.writing; clears it once every entry is written. The drain
+// writes everything, paused or not.
+void WriteBatch(Queue& q, bool draining, std::string& data) {
+    try {
+        q.writingNext = WriteEntries(q, q.writing, q.writingNext, draining, data);
+    } catch (...) {
+        // Out of memory: the rest of the batch is lost, the thread goes on with the next one.
+        q.writingNext = q.writing.entries.size();
     }
+    if (q.writingNext >= q.writing.entries.size()) {
+        q.writing.Clear();
+        q.writingNext = 0;
+    }
+    if (data.capacity() > 2 * kMaxAppendBytes) std::string().swap(data);
 }
 
 void LoggingThread(Queue* q) {
-    std::vector<Entry> batch;
+    std::string data;
+    int idle = 0;
     for (;;) {
         {
             std::unique_lock<std::timed_mutex> guard(q->lock);
-            q->consumerWaiting = true;
-            q->changed.wait(guard, [q] { return q->stop || (q->running && !q->entries.empty()); });
-            q->consumerWaiting = false;
-            if (q->stop) return;
-            TakeBatch(*q, batch);
+            for (;;) {
+                if (q->stop.load()) return;  // what is left of q->writing stays for the drain
+                const bool running = q->running.load();
+                if (running && (q->writingNext < q->writing.entries.size() || !q->incoming.entries.empty())) break;
+                if (running && idle < kIdlePolls) {
+                    ++idle;
+                    q->changed.wait_for(guard, kIdlePoll);
+                } else {
+                    // Idle for a while (or paused): a burst's memory goes back.
+                    q->incoming.Trim();
+                    q->writing.Trim();
+                    q->consumerWaiting = true;
+                    q->changed.wait(guard);
+                    q->consumerWaiting = false;
+                    idle = 0;
+                }
+            }
+            if (q->writing.entries.empty()) std::swap(q->incoming, q->writing);
         }
-        try {
-            WriteBatch(batch);
-        } catch (...) {
-            // Out of memory: the batch is lost, the thread goes on with the next one.
-        }
+        idle = 0;
+        WriteBatch(*q, false, data);
     }
 }
 
@@ -178,55 +333,125 @@ void StartThreadOnce(Queue& q) {
     q.started.store(true, std::memory_order_release);
 }
 
+// Index of the default strings in force, in the buffer (the library folder, and with it the default
+// configuration file, may change between two lines).
+uint32_t DefaultsIndex(Buffer& b) {
+    const uint64_t generation = LibraryFolderGeneration();
+    if (b.defaults.empty() || b.defaultsGeneration != generation) {
+        b.defaults.push_back(DefaultStrings());
+        b.defaultsGeneration = generation;
+    }
+    return static_cast<uint32_t>(b.defaults.size() - 1);
+}
+
 }  // namespace
 
 int32_t EnqueueLine(const char* prefix, const char* text, JotwellOptions* options) {
     if (__atomic_load_n(&bAboutToExit, __ATOMIC_ACQUIRE)) return JOTWELL_UNLOADING;
+
+    // The entry is built outside the queue lock; only its bytes are copied under it.
     Entry entry;
-    LoadWork(options, entry.work);
-    CompleteStamps(entry.work);
+    std::unique_ptr<Extra> extra;
+    size_t textLength = 0;
+    if (options) {
+        entry.logOptions = options->logOptions;
+        entry.extOptions = options->extOptions;
+        entry.checkInterval = options->checkInterval;
+        entry.checkCountdown = options->checkCountdown;
+        entry.limit1 = options->limit1;
+        entry.limit2 = options->limit2;
+        entry.waitMs = options->waitMs;
+        entry.dumpWidth = options->dumpWidth;
+        textLength = options->textLength;
+        if (options->logWildcard || options->logExtension || options->archiveWildcard || options->archiveExtension ||
+            options->tempExtension || options->configFile || options->compressorProgram ||
+            options->compressorArguments) {
+            Work custom;
+            LoadWork(options, custom);
+            extra = std::make_unique<Extra>();
+            extra->strings = std::move(custom.strings);
+        }
+        if ((entry.extOptions & LE_STAMPS_TAKEN) && options->stamps && StampsComplete(*options->stamps)) {
+            if (!extra) extra = std::make_unique<Extra>();
+            extra->hasStamps = true;
+            extra->stamps = *options->stamps;
+        }
+    }
+    if (!extra || !extra->hasStamps) entry.time = Now();
     if (ValidatePrefix(prefix) != 0) return JOTWELL_BAD_PREFIX;
 
-    ApplyCheckInterval(entry.work.logOptions, entry.work.checkInterval, entry.work.checkCountdown);
+    ApplyCheckInterval(entry.logOptions, entry.checkInterval, entry.checkCountdown);
     if (options) {
-        options->checkCountdown = entry.work.checkCountdown;
-        if (options->stamps) *options->stamps = entry.work.stamps;
+        options->checkCountdown = entry.checkCountdown;
+        if (options->stamps) {
+            if (extra && extra->hasStamps) *options->stamps = extra->stamps;
+            else ComputeStamps(entry.time, (entry.logOptions & LO_TIME_T) != 0, *options->stamps);
+        }
     }
-    entry.work.extOptions |= LE_STAMPS_TAKEN | LE_QUEUED;
-    entry.prefix = prefix;
-    if (text) {
-        const size_t length = entry.work.textLength ? entry.work.textLength : std::strlen(text);
-        entry.text.assign(text, length);
+    entry.extOptions |= LE_STAMPS_TAKEN | LE_QUEUED;
+    const uint32_t ext = entry.extOptions;
+
+    std::string_view body;
+    if (text) body = std::string_view(text, textLength ? textLength : std::strlen(text));
+    const bool controlOnly = (ext & LE_QUEUE_CONTROL_ONLY) != 0;
+    if (!controlOnly && body.size() >= kOwnBlockText) {
+        if (!extra) extra = std::make_unique<Extra>();
+        extra->text.assign(body);
+        extra->ownText = true;
     }
+    const std::string_view prefixText(prefix);
 
     Queue& q = PerProcess(g_queue);
-    const uint32_t ext = entry.work.extOptions;
     {
         std::unique_lock<std::timed_mutex> guard(q.lock, std::defer_lock);
-        if (entry.work.waitMs == 0) guard.lock();
-        else if (!guard.try_lock_for(std::chrono::milliseconds(entry.work.waitMs))) return JOTWELL_TIMEOUT;
+        if (entry.waitMs == 0) guard.lock();
+        else if (!guard.try_lock_for(std::chrono::milliseconds(entry.waitMs))) return JOTWELL_TIMEOUT;
         if (!q.signalCreated) {
             q.signalCreated = true;
-            q.running = !(ext & LE_QUEUE_PAUSE);
+            q.running.store(!(ext & LE_QUEUE_PAUSE));
         }
-        if (ext & LE_QUEUE_PAUSE) q.running = false;
-        if (ext & LE_QUEUE_RESUME) q.running = true;
-        if (ext & LE_QUEUE_CONTROL_ONLY) {
+        if (ext & LE_QUEUE_PAUSE) q.running.store(false);
+        if (ext & LE_QUEUE_RESUME) q.running.store(true);
+        if (controlOnly) {
             q.changed.notify_all();
             return JOTWELL_OK;
         }
+        Buffer& b = q.incoming;
+        const bool running = q.running.load();
         // Waking the logging thread costs a system call: only when it sleeps and has work now.
-        const bool wake = q.consumerWaiting && q.running && (q.entries.empty() || (ext & LE_QUEUE_RESUME));
-        if (q.entries.size() < kCapacity) {
-            q.entries.push_back(std::move(entry));
-        } else if (!q.entries.empty()) {
-            Entry& tail = q.entries.back();
-            tail.lost = tail.lost ? tail.lost + 1 : 2;
-            tail.prefix = std::move(entry.prefix);
-            tail.work = std::move(entry.work);
-            tail.text = Format("Error in library 'jotwell.dll', function 'JotwellExQ ()': Message queue overrun - "
-                               "%10d messages lost.",
-                               static_cast<int>(tail.lost));
+        const bool wake = q.consumerWaiting && running && (b.entries.empty() || (ext & LE_QUEUE_RESUME));
+        if (!extra || !extra->strings) entry.defaults = DefaultsIndex(b);
+        if (b.entries.size() < kCapacity) {
+            // Lines of one producer mostly share their prefix: its bytes are kept once.
+            if (!b.entries.empty() && b.entries.back().prefixOffset != kTailPrefix &&
+                PrefixOf(b, b.entries.back()) == prefixText) {
+                entry.prefixOffset = b.entries.back().prefixOffset;
+            } else {
+                entry.prefixOffset = static_cast<uint32_t>(b.bytes.size());
+                b.bytes.append(prefixText);
+            }
+            entry.prefixLength = static_cast<uint32_t>(prefixText.size());
+            if (!extra || !extra->ownText) {
+                entry.textOffset = b.bytes.size();
+                entry.textLength = body.size();
+                b.bytes.append(body);
+            }
+            entry.extra = std::move(extra);
+            b.entries.push_back(std::move(entry));
+        } else {
+            // Full: the last entry takes this line's prefix and options and counts the lost lines.
+            Entry& tail = b.entries.back();
+            const uint32_t lost = tail.lost ? tail.lost + 1 : 2;
+            b.tailPrefix.assign(prefixText);
+            if (extra) {
+                extra->text.clear();
+                extra->ownText = false;
+            }
+            entry.extra = std::move(extra);
+            entry.prefixOffset = kTailPrefix;
+            entry.prefixLength = static_cast<uint32_t>(prefixText.size());
+            entry.lost = lost;
+            tail = std::move(entry);
         }
         if (wake) q.changed.notify_all();
     }
@@ -238,7 +463,7 @@ void StopQueue(bool drain) {
     Queue& q = PerProcess(g_queue);
     {
         std::lock_guard<std::timed_mutex> guard(q.lock);
-        q.stop = true;
+        q.stop.store(true);
         q.changed.notify_all();
     }
     WakeSleepers();
@@ -253,14 +478,14 @@ void StopQueue(bool drain) {
         delete thread;
     }
     if (!drain) return;
-    std::vector<Entry> batch;
+    // The logging thread has ended: the rest of its batch, then everything queued, in order. The
+    // drain writes whether or not the queue was paused.
+    std::string data;
     for (;;) {
-        {
-            std::lock_guard<std::timed_mutex> guard(q.lock);
-            TakeBatch(q, batch);
-        }
-        if (batch.empty()) break;
-        WriteBatch(batch);
+        WriteBatch(q, true, data);
+        std::lock_guard<std::timed_mutex> guard(q.lock);
+        if (q.incoming.entries.empty()) break;
+        std::swap(q.incoming, q.writing);
     }
 }
 
@@ -269,7 +494,7 @@ void ReleaseQueue() { ReleasePerProcess(g_queue); }
 size_t QueuedEntries() {
     Queue& q = PerProcess(g_queue);
     std::lock_guard<std::timed_mutex> guard(q.lock);
-    return q.entries.size();
+    return q.incoming.entries.size();
 }
 
 }  // namespace hm::jotwell

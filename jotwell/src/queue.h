@@ -4,8 +4,9 @@
 //
 // Producers are any threads; the one consumer thread is started on first use and stopped
 // cooperatively on unload (never killed). The queue holds at most JOTWELL_QUEUE_CAPACITY entries;
-// on overflow the last entry becomes an error line that counts the lost messages. The consumer may
-// write consecutive lines of the same file under one lock and one open; lines keep queue order.
+// on overflow the last entry becomes an error line that counts the lost messages. Producers fill one
+// buffer while the logging thread writes the other, and the two are swapped whole; the thread writes
+// consecutive lines of the same file under one lock and one open; lines keep queue order.
 #pragma once
 
 #include <cstddef>
@@ -18,8 +19,8 @@ namespace hm::jotwell {
 // The body of JotwellExQ.
 int32_t EnqueueLine(const char* prefix, const char* text, JotwellOptions* options);
 
-// Unload: stops the logging thread after its current batch, then (when drain is set) writes every
-// entry still queued, in order, on the calling thread.
+// Unload: stops the logging thread after its current line, then (when drain is set) writes every
+// entry it had not written yet and every entry still queued, in order, on the calling thread.
 void StopQueue(bool drain);
 
 // Frees the queue after StopQueue (unload).

@@ -94,6 +94,35 @@ TEST(Compose, LineTakesPrefixBlanksAndFullStopAsAsked) {
     }
 }
 
+TEST(Compose, ControlBytesCountAtEveryPositionOfALongText) {
+    DateStamps st{};
+    ComputeStamps({2010, 5, 6, 16, 58, 31, 7, 120}, false, st);
+    const std::string stamp = "2010-05-06 16:58:31.007+02:00 ";
+    const std::string plain = "abcdefghijklmnopqrstu";  // longer than two machine words
+    const struct {
+        char byte;
+        bool dump;    // a byte that turns the text into a hexadecimal dump
+        bool removed; // a byte that composing leaves out
+    } cases[] = {
+        {'\x01', true, true},  {'\x1f', true, true},   {'\t', false, true},   {'\n', false, true},
+        {'\r', false, true},   {' ', false, false},     {'\x7f', false, false}, {'\x80', false, false},
+        {'\x9f', false, false}, {'\xa0', false, false}, {'\xff', false, false},
+    };
+    for (const auto& c : cases) {
+        for (size_t at = 0; at < plain.size(); ++at) {
+            std::string text = plain;
+            text[at] = c.byte;
+            EXPECT_EQ(NeedsDump(text, false), c.dump) << int(static_cast<unsigned char>(c.byte)) << " at " << at;
+            std::string expected = text;
+            if (c.removed) expected.erase(at, 1);
+            EXPECT_EQ(ComposeLine("p", text, 0, 0, st), stamp + expected)
+                << int(static_cast<unsigned char>(c.byte)) << " at " << at;
+        }
+    }
+    EXPECT_FALSE(NeedsDump(plain, false));
+    EXPECT_TRUE(NeedsDump(plain, true));
+}
+
 TEST(Compose, HexDumpLayout) {
     const std::string data = "ABCDEFGHIJKLMNOP\x01\x7f\x80";
     std::vector<std::string> lines = HexDumpLines(data, 0, false);

@@ -2,7 +2,9 @@
 // is written out on unload unless the caller said not to, and a reload reads the configuration anew.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "jotwell.h"
 #include "test_support.h"
@@ -34,8 +36,10 @@ protected:
         return l;
     }
 
-    // Queues count lines while the logging thread is paused, then unloads. Returns the lines written.
-    size_t QueueAndUnload(const std::string& name, int count, bool dequeue) {
+    // Queues count lines while the logging thread is paused, then unloads (with running set: once
+    // the thread resumed and wrote its first line). Returns the lines written.
+    size_t QueueAndUnload(const std::string& name, int count, bool dequeue, bool running = false,
+                          uint32_t pauseAfterMs = 0) {
         Loaded lib = Load();
         EXPECT_TRUE(lib.ex && lib.exQ && lib.dequeueOnExit);
         if (!lib.ex || !lib.exQ || !lib.dequeueOnExit) return 0;
@@ -43,12 +47,22 @@ protected:
         control.extOptions = LE_QUEUE_PAUSE | LE_QUEUE_CONTROL_ONLY;
         EXPECT_EQ(lib.exQ("STDOUT", "", &control), 0);
         JotwellOptions o{};
-        o.extOptions = LE_NO_BANNER | LE_DONT_LOG_CONFIG;
+        o.extOptions = LE_NO_BANNER | LE_DONT_LOG_CONFIG | (pauseAfterMs ? LE_PAUSE_AFTER : 0);
+        o.waitMs = pauseAfterMs;
         for (int i = 0; i < count; ++i) EXPECT_EQ(lib.exQ((dir / name).c_str(), std::to_string(i).c_str(), &o), 0);
         // The name of the file, from the library itself.
         o.logOptions = LO_LOGNAME_ONLY;
+        o.extOptions &= ~LE_PAUSE_AFTER;
         EXPECT_EQ(lib.ex((dir / name).c_str(), "", &o), 0);
         logPath = o.logFileName ? o.logFileName : "";
+        if (running) {
+            // The thread takes all queued lines at once and starts writing them.
+            control.extOptions = LE_QUEUE_RESUME | LE_QUEUE_CONTROL_ONLY;
+            EXPECT_EQ(lib.exQ("STDOUT", "", &control), 0);
+            for (int i = 0; i < 1000 && testing::ReadLines(logPath).empty(); ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        }
         *lib.dequeueOnExit = dequeue ? 1 : 0;
         testing::UnloadLibrary(lib.handle);
         return testing::ReadLines(logPath).size();
@@ -62,6 +76,15 @@ TEST_F(Unload, QueueIsWrittenOutOnUnload) {
     ASSERT_EQ(QueueAndUnload("Drained_", 5000, true), 5000u);
     const auto lines = testing::ReadLines(logPath);
     for (int i = 0; i < 5000; i += 997) EXPECT_EQ(lines[i].substr(30), std::to_string(i));
+}
+
+TEST_F(Unload, LinesTheThreadIsWritingAtUnloadAreAllWrittenInOrder) {
+    // Each line pauses the thread for 2 ms after it was written, so the thread is in the middle of
+    // its lines when the library goes: what it has not written yet is written by the unload (which
+    // cuts the pauses short), behind what it wrote.
+    ASSERT_EQ(QueueAndUnload("Busy_", 3000, true, true, 2), 3000u);
+    const auto lines = testing::ReadLines(logPath);
+    for (int i = 0; i < 3000; ++i) ASSERT_EQ(lines[i].substr(30), std::to_string(i));
 }
 
 TEST_F(Unload, QueueIsDroppedWhenTheCallerSaysSo) { EXPECT_EQ(QueueAndUnload("Dropped_", 100, false), 0u); }
