@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <vector>
 
 namespace hm {
 
@@ -23,8 +24,9 @@ constexpr size_t NormalizedCapacity(size_t size) { return 2 * size + 4; }
 
 // Writes the normalised chunk to `out` and stores in `written` the bytes used, end bytes included.
 // With less than NormalizedCapacity(size) bytes of room the text is cut where it would not fit,
-// and the four end bytes still come last.
+// and the four end bytes still come last. When `lineEnds` is given it receives the offset of every
+// NUL that ends a line, in order, the first end byte last, so that lines need not be searched for.
 NormalizeResult NormalizeConsoleChunk(const char* chunk, size_t size, char* out, size_t capacity,
-                                      size_t* written);
+                                      size_t* written, std::vector<size_t>* lineEnds = nullptr);
 
 }  // namespace hm

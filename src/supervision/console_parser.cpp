@@ -1,7 +1,12 @@
 #include "supervision/console_parser.h"
 
+#include <bit>
 #include <cstring>
 #include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "supervision/console_normalize.h"
 
@@ -56,29 +61,44 @@ bool ConsoleParser::InvalidBecauseOfPercent(std::string_view name) {
 }
 
 void ConsoleParser::Event(std::string_view rest) {
-    std::string text = "Server " + std::to_string(state_.serverPort) + ": ";
-    text.append(rest);
+    if (eventPrefix_.empty()) eventPrefix_ = "Server " + std::to_string(state_.serverPort) + ": ";
+    std::string text;
+    text.reserve(eventPrefix_.size() + rest.size());
+    text.append(eventPrefix_).append(rest);
     actions_.AddEvent(text);
 }
 
 std::string_view ConsoleParser::LineAt(size_t offset) const {
     if (offset >= end_) return std::string_view();
-    const char* start = lines_.data() + offset;
-    const void* nul = std::memchr(start, '\0', end_ - offset);
-    const size_t length = nul ? static_cast<size_t>(static_cast<const char*>(nul) - start) : end_ - offset;
-    return std::string_view(start, length);
+    // Lines are walked forwards; the index of line ends is followed the same way and only starts
+    // over when an earlier line is asked for again.
+    if (lineCursor_ > 0 && lineEnds_[lineCursor_ - 1] >= offset) lineCursor_ = 0;
+    while (lineCursor_ < lineEnds_.size() && lineEnds_[lineCursor_] < offset) ++lineCursor_;
+    // Past the last line only end bytes are left: an empty line.
+    const size_t length = lineCursor_ < lineEnds_.size() ? lineEnds_[lineCursor_] - offset : 0;
+    return std::string_view(lines_.data() + offset, length);
 }
 
 bool ConsoleParser::IsNoise(std::string_view line) const {
-    if (!line.empty() && line[0] == '\b') return true;
-    return StartsWithIgnoreCase(line, "Downloading ") || StartsWithIgnoreCase(line, "Analyzing ") ||
-           StartsWithIgnoreCase(line, "Unrecognized ") || StartsWithIgnoreCase(line, "Mission over.") ||
-           StartsWithIgnoreCase(line, "Opening level '");
+    if (line.empty()) return false;
+    switch (Lower(line[0])) {
+        case '\b': return true;
+        case 'd': return StartsWithIgnoreCase(line, "Downloading ");
+        case 'a': return StartsWithIgnoreCase(line, "Analyzing ");
+        case 'u': return StartsWithIgnoreCase(line, "Unrecognized ");
+        case 'm': return StartsWithIgnoreCase(line, "Mission over.");
+        case 'o': return StartsWithIgnoreCase(line, "Opening level '");
+        default: return false;
+    }
 }
 
 size_t ConsoleParser::Advance(size_t offset) {
     const std::string_view line = LineAt(offset);
-    if (!IsNoise(line)) actions_.WriteConsoleLog(line);
+    return Pass(offset, line, IsNoise(line));
+}
+
+size_t ConsoleParser::Pass(size_t offset, std::string_view line, bool noise) {
+    if (!noise) actions_.WriteConsoleLog(line);
     size_t next = offset + line.size() + 1;
     // One empty line is passed over; the buffer's four end bytes still leave an empty line behind it.
     if (next < end_ && lines_[next] == '\0') ++next;
@@ -89,10 +109,13 @@ void ConsoleParser::Parse(const char* chunk, size_t size) {
     const size_t maxChunk = (std::numeric_limits<size_t>::max() - 4) / 2;
     if (size > maxChunk) size = maxChunk;
     const size_t need = NormalizedCapacity(size);
-    if (lines_.size() < need) lines_.resize(need);
+    // The bytes behind the buffer's end let the word scan read whole blocks past a line's end.
+    if (lines_.size() < need + kScanSlack) lines_.resize(need + kScanSlack);
     size_t written = 0;
-    const NormalizeResult result = NormalizeConsoleChunk(chunk, size, lines_.data(), lines_.size(), &written);
+    const NormalizeResult result =
+        NormalizeConsoleChunk(chunk, size, lines_.data(), lines_.size() - kScanSlack, &written, &lineEnds_);
     end_ = written;
+    lineCursor_ = 0;
     if (result == NormalizeResult::NoBuffer) {
         actions_.WriteConsoleLog("Haldmoor3: Internal error - No buffer.");
         return;
@@ -110,7 +133,7 @@ void ConsoleParser::Parse(const char* chunk, size_t size) {
 
 size_t ConsoleParser::ProcessLine(size_t offset) {
     const std::string_view line = LineAt(offset);
-    if (IsNoise(line)) return Advance(offset);
+    if (IsNoise(line)) return Pass(offset, line, true);
 
     WordScan(line);
 
@@ -121,7 +144,7 @@ size_t ConsoleParser::ProcessLine(size_t offset) {
             if (StartsWithIgnoreCase(rest, "$players")) return PlayerListReply(offset);
             if (StartsWithIgnoreCase(rest, "$playerinfo")) return PlayerInfoReply(offset);
         }
-        return Advance(offset);
+        return Pass(offset, line, false);
     }
     if (StartsWithIgnoreCase(line, "*Entering")) {
         actions_.WriteConsoleLog("Level start.");
@@ -133,25 +156,80 @@ size_t ConsoleParser::ProcessLine(size_t offset) {
     } else if (StartsWithIgnoreCase(line, "Shutting down")) {
         if (!state_.dataCorruption && !state_.quitRequested) state_.SetFlag(state_.quitByAdmin);
     }
-    return Advance(offset);
+    return Pass(offset, line, false);
 }
 
+namespace {
+
+// Four characters as one word in memory order, for comparing with bytes loaded from a line.
+constexpr uint32_t Word4(const char (&text)[5]) {
+    uint32_t word = 0;
+    for (int k = 0; k < 4; ++k) {
+        const uint32_t byte = static_cast<unsigned char>(text[k]);
+        word |= std::endian::native == std::endian::little ? byte << (8 * k) : byte << (8 * (3 - k));
+    }
+    return word;
+}
+
+// Positions in a line where a keyword may start: a blank followed by one of the letters every
+// keyword begins with. Blocks of sixteen positions are checked at once where the buffer allows it;
+// bit k of a block's mask stands for position base + k.
+uint32_t KeywordCandidates(const char* at) {
+#if defined(__SSE2__)
+    const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    const __m128i next = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 1)), _mm_set1_epi8(0x20));
+    const __m128i letters = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(next, _mm_set1_epi8('c')), _mm_cmpeq_epi8(next, _mm_set1_epi8('h'))),
+        _mm_or_si128(_mm_cmpeq_epi8(next, _mm_set1_epi8('d')), _mm_cmpeq_epi8(next, _mm_set1_epi8('s'))));
+    const __m128i hits = _mm_and_si128(_mm_cmpeq_epi8(here, _mm_set1_epi8(' ')), letters);
+    return static_cast<uint32_t>(_mm_movemask_epi8(hits));
+#else
+    uint32_t mask = 0;
+    for (int k = 0; k < 16; ++k) {
+        const char first = Lower(at[k + 1]);
+        if (at[k] == ' ' && (first == 'c' || first == 'h' || first == 'd' || first == 's')) mask |= 1u << k;
+    }
+    return mask;
+#endif
+}
+
+}  // namespace
+
 void ConsoleParser::WordScan(std::string_view line) {
-    for (size_t i = line.find(' '); i != std::string_view::npos; i = line.find(' ', i + 1)) {
-        // Every keyword's first letter after the blank is one of these; most blanks end here.
-        const char first = i + 1 < line.size() ? Lower(line[i + 1]) : '\0';
-        if (first != 'c' && first != 'h' && first != 'd' && first != 's') continue;
-        const std::string_view at = line.substr(i);
-        if (StartsWithIgnoreCase(at, " connection activity, \"")) {
-            OnActivity(at.substr(std::strlen(" connection activity, \"")));
-        } else if (StartsWithIgnoreCase(at, " has joined")) {
-            OnJoin(NameBefore(line, i));
-            return;
-        } else if (StartsWithIgnoreCase(at, " has left the game") || StartsWithIgnoreCase(at, " disconnected!")) {
-            OnLeave(NameBefore(line, i));
-            return;
-        } else if (StartsWithIgnoreCase(at, " starts observing")) {
-            OnObserve(NameBefore(line, i));
+    // The line lies in lines_, which keeps kScanSlack readable bytes behind its end, so a block may
+    // run past the line; positions past it are masked off.
+    for (size_t base = 0; base + 1 < line.size(); base += 16) {
+        uint32_t mask = KeywordCandidates(line.data() + base);
+        const size_t left = line.size() - 1 - base;   // positions that have a byte after them
+        if (left < 16) mask &= (1u << left) - 1;
+        for (; mask != 0; mask &= mask - 1) {
+            const size_t i = base + static_cast<size_t>(std::countr_zero(mask));
+            // The four bytes after the blank, in lower case, tell the keywords apart; only a match
+            // there is compared in full (the bytes may run past the line into the slack).
+            uint32_t word;
+            std::memcpy(&word, line.data() + i + 1, sizeof word);
+            word |= 0x20202020u;
+            const std::string_view at = line.substr(i);
+            if (word == Word4("conn")) {
+                if (StartsWithIgnoreCase(at, " connection activity, \""))
+                    OnActivity(at.substr(std::strlen(" connection activity, \"")));
+            } else if (word == Word4("has ")) {
+                if (StartsWithIgnoreCase(at, " has joined")) {
+                    OnJoin(NameBefore(line, i));
+                    return;
+                }
+                if (StartsWithIgnoreCase(at, " has left the game")) {
+                    OnLeave(NameBefore(line, i));
+                    return;
+                }
+            } else if (word == Word4("disc")) {
+                if (StartsWithIgnoreCase(at, " disconnected!")) {
+                    OnLeave(NameBefore(line, i));
+                    return;
+                }
+            } else if (word == Word4("star")) {
+                if (StartsWithIgnoreCase(at, " starts observing")) OnObserve(NameBefore(line, i));
+            }
         }
     }
 }
@@ -245,6 +323,7 @@ size_t ConsoleParser::PlayerListReply(size_t offset) {
 
     const std::vector<PlayerSlot>& current = state_.players;
     std::vector<PlayerSlot> fresh;
+    fresh.reserve(current.size() + 1);
     for (line = LineAt(offset); !line.empty() && IsDigit(line[0]); line = LineAt(offset)) {
         uint32_t value = 0;
         for (size_t i = 0; i < line.size() && IsDigit(line[i]); ++i)
@@ -252,9 +331,8 @@ size_t ConsoleParser::PlayerListReply(size_t offset) {
         const uint32_t number = static_cast<uint16_t>(value);
         const std::string name = line.size() > 4 ? std::string(line.substr(4)) : std::string();
         if (number != 0) {
-            std::string found = "Player found by Haldmoor3: '" + name + "'.";
-            if (found.size() > kFoundLineMax) found.resize(kFoundLineMax);
-            actions_.WriteConsoleLog(found);
+            found_.assign("Player found by Haldmoor3: '").append(name).append("'.");
+            actions_.WriteConsoleLog(std::string_view(found_).substr(0, kFoundLineMax));
             state_.lastPlayerRowTick = state_.lastReceiveTick.load();
             fresh.push_back(PlayerSlot{number, name, 0, 0});
             bool known = false;

@@ -81,6 +81,8 @@ private:
     // Offsets into lines_; a line runs up to its NUL.
     std::string_view LineAt(size_t offset) const;
     size_t Advance(size_t offset);
+    // Advance for a line already looked at: logs it unless it is noise and returns the next offset.
+    size_t Pass(size_t offset, std::string_view line, bool noise);
     bool IsNoise(std::string_view line) const;
 
     size_t ProcessLine(size_t offset);
@@ -103,6 +105,11 @@ private:
     Clock& clock_;
     std::vector<char> lines_;
     size_t end_ = 0;   // bytes of lines_ in use, end bytes included
+    static constexpr size_t kScanSlack = 32;   // readable bytes kept behind the buffer's end
+    std::vector<size_t> lineEnds_;             // offsets of the NULs that end lines, from the normaliser
+    mutable size_t lineCursor_ = 0;            // index into lineEnds_ of the line last looked at
+    std::string eventPrefix_;   // "Server <port>: "
+    std::string found_;         // the "Player found" log line, its capacity kept between rows
 };
 
 }  // namespace hm

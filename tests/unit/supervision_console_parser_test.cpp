@@ -122,6 +122,51 @@ TEST(ConsoleNormalize, NeverWritesPastItsBufferWhateverTheBytes) {
     }
 }
 
+// The normaliser copies plain text in wide blocks; this byte-at-a-time reading of the same rules
+// must give the same bytes for any input and any room, whatever block a special byte falls in.
+std::string NormalizedByteByByte(const std::string& in, size_t capacity) {
+    const size_t limit = capacity - 4;
+    std::string out;
+    for (size_t i = 0; i < in.size() && out.size() < limit;) {
+        const unsigned char c = static_cast<unsigned char>(in[i]);
+        const std::string spelled = c == 0xC4 ? "Ae" : c == 0xD6 ? "Oe" : c == 0xDC ? "Ue" : c == 0xE4 ? "ae"
+                                  : c == 0xF6 ? "oe" : c == 0xFC ? "ue" : c == 0xDF ? "ss" : "";
+        if (c >= 0x20 && c <= 0x7E) {
+            out += static_cast<char>(c);
+        } else if (c == '\r' || c == '\n') {
+            if (out.empty() || out.back() != '\0') out += '\0';
+        } else if (!spelled.empty()) {
+            if (limit - out.size() < 2) break;
+            out += spelled;
+        } else {
+            const size_t following = in.size() - i - 1;
+            if (following >= 3) i += following < 4 ? following : 4;
+        }
+        ++i;
+    }
+    return out + std::string(4, '\0');
+}
+
+TEST(ConsoleNormalize, WideCopiesAgreeWithByteByByteRules) {
+    std::mt19937 random(11);
+    // Mostly long printable runs so that the wide paths are taken, with every kind of special byte
+    // sprinkled in at random places: breaks, spelled letters, controls, DEL and high bytes.
+    const std::string specials = std::string("\r\n\x7F\x01\x1F\x80\xFF\xE4\xDF\xC4\xE9\0", 12);
+    for (int round = 0; round < 2000; ++round) {
+        std::string in(random() % 300, '\0');
+        for (char& c : in)
+            c = random() % 9 == 0 ? specials[random() % specials.size()] : static_cast<char>(0x20 + random() % 95);
+        const size_t need = NormalizedCapacity(in.size());
+        const size_t capacity = round % 2 ? need : 4 + random() % (need - 3);
+        std::vector<char> out(capacity);
+        size_t written = 0;
+        NormalizeConsoleChunk(in.data(), in.size(), out.data(), out.size(), &written);
+        if (in.empty()) continue;   // reported as no data; covered above
+        ASSERT_EQ(std::string(out.data(), written), NormalizedByteByByte(in, capacity))
+            << "round " << round << ", capacity " << capacity;
+    }
+}
+
 TEST_F(ParserFixture, MarkerCharacterIsNeverPartOfTheJoiningName) {
     Feed("*Big Joe has joined the game\r\n");
     EXPECT_EQ(console.calls, (Calls{"event Server 2092: Player 'Big Joe' has joined.", "send $players\r\n",
@@ -335,6 +380,29 @@ TEST_F(ParserFixture, NamesFromTheNetworkAreOnlyData) {
     EXPECT_EQ(console.calls.front(), "event Server 2092: Player '%s%n%x' has joined.");
     Feed(" has joined\r\n");   // a keyword at the very start gives an empty name, not a wild read
     EXPECT_EQ(console.Count("event Server 2092: Player '' has joined."), 1u);
+}
+
+}  // namespace
+}  // namespace hm
+
+namespace hm {
+namespace {
+
+// The keyword scan looks at sixteen positions at a time; a keyword is found wherever its blank falls
+// (first position, last position of a block, across a block's end, the line's last bytes), and a
+// keyword cut off by the line's end is not one, whatever follows the line in the buffer.
+TEST_F(ParserFixture, KeywordsAreFoundWhereverTheyFallInTheLine) {
+    for (size_t length = 1; length <= 40; ++length) {
+        const std::string name(length, 'n');
+        console.calls.clear();
+        Feed(">" + name + " has joined the game\r\n>" + name + " has left the game\r\n");
+        ASSERT_EQ(console.Count("event Server 2092: Player '" + name + "' has joined."), 1u) << length;
+        ASSERT_EQ(console.Count("event Server 2092: Player '" + name + "' has left."), 1u) << length;
+    }
+    console.calls.clear();
+    const std::string cut[] = {"ab\r\n hx", "x has", "x has joi", "x disconnected", "x starts observin", "Incoming connection"};
+    for (const std::string& line : cut) Feed(line + "\r\njoined the game\r\n");
+    EXPECT_EQ(console.calls, Calls{});
 }
 
 }  // namespace
