@@ -6,7 +6,13 @@
 
 namespace hm {
 
-Tick Elapsed(Tick now, Tick then) { return then > now ? 0 : now - then; }
+Tick Elapsed(Tick now, Tick then) {
+  // The difference is taken modulo 2^32, so a span across the wrap of the count is measured right.
+  // A "then" up to half the range ahead of "now" (a tick taken a moment later on another thread, or
+  // one stored before a reboot) is no time at all.
+  const Tick difference = now - then;
+  return difference < kElapsedMax ? difference : 0;
+}
 
 namespace {
 

@@ -3,8 +3,9 @@
 // logging library can be driven by ManualClock in tests and by RealClock() in production.
 // RealClock() is process-wide and usable from any thread; a ManualClock is owned by its test and is
 // thread-safe too. Nothing here may block except Clock::Sleep of the real clock.
-// Tick counts wrap every 49.7 days; Elapsed() treats a "then" later than "now" as no time elapsed
-// (a tick stored before a reboot or before the wrap reads as 0), so callers never see a huge duration.
+// Tick counts wrap every 49.7 days (of the machine's uptime, so a long-running program meets the wrap).
+// Elapsed() measures across the wrap and treats a "then" later than "now" as no time elapsed, so
+// callers never see a huge duration and no time-out stops working after a wrap.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +15,11 @@ namespace hm {
 
 using Tick = uint32_t;  // the 32-bit millisecond tick count
 
-// now - then, or 0 when then is later (then > now).
+// Spans of this length or more read as 0: the longest span measured is days, far below it.
+inline constexpr Tick kElapsedMax = 0x80000000u;
+
+// now - then modulo 2^32 (right across the wrap), or 0 when then is later than now (the modular
+// difference is kElapsedMax or more).
 Tick Elapsed(Tick now, Tick then);
 
 struct LocalTime {

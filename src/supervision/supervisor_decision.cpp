@@ -138,8 +138,10 @@ SupervisorDecision Decide(const EntryObservation& e, const SupervisorInputs& in)
     }
     if (d.action != SupervisorAction::None) return d;  // the selective stop
 
+    // A console that never read a player row (tick 0) has been quiet for as long as can be.
+    const bool rowsQuiet = c.lastPlayerRowTick == 0 || Elapsed(in.now, c.lastPlayerRowTick) > kPlayerRowQuietMs;
     if (in.autoRestart && e.hasConsole && Elapsed(in.now, e.startTick) >= in.autoRestartPeriod && !hasPlayers &&
-        Elapsed(in.now, c.lastPlayerRowTick) > kPlayerRowQuietMs && e.stoppedOnPurpose == 0) {
+        rowsQuiet && e.stoppedOnPurpose == 0) {
         Choose(d, SupervisorAction::RestartIfEmpty, Format("Server %u: Uptime exceeded. Automatic restart...", port));
         return d;
     }

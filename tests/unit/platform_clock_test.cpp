@@ -22,16 +22,20 @@ std::string Show(const LocalTime& t) {
   return buffer;
 }
 
-TEST(Elapsed, IsNowMinusThenOrZeroWhenThenIsLater) {
+TEST(Elapsed, IsNowMinusThenAcrossTheWrapOrZeroWhenThenIsLater) {
   struct Case {
     Tick now, then, expected;
   } cases[] = {
       {1500, 1000, 500},
       {1000, 1000, 0},
-      {1000, 1500, 0},                       // a tick from before a reboot
+      {1000, 1500, 0},                       // then is later: a tick taken a moment after now
       {0xFFFFFFFFu, 0xFFFFFF00u, 0xFF},      // just below the wrap
-      {0xFFFFFFFFu, 0, 0xFFFFFFFFu},         // the whole range
-      {5, 0xFFFFFFF0u, 0},                   // across the wrap: then is later, so nothing elapsed
+      {5, 0xFFFFFFF0u, 0x15},                // across the wrap: 16 ms before it, 5 after
+      {900000, 0xFFFF0000u, 900000 + 0x10000u},   // a 15-minute period running over the wrap
+      {0x7FFFFFFFu, 0, 0x7FFFFFFFu},         // the longest span measured
+      {0x80000000u, 0, 0},                   // half the range or more reads as later: nothing
+      {0xFFFFFFFFu, 0, 0},
+      {100, 0x90000000u, 0x70000064u},       // more than half the range ahead: a span across the wrap
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Elapsed(c.now, c.then), c.expected) << "now " << c.now << " then " << c.then;
@@ -43,7 +47,7 @@ TEST(ManualClock, TickWrapsAroundLikeThe32BitCount) {
   Tick before = clock.TickCount();
   clock.Advance(0x20);
   EXPECT_EQ(clock.TickCount(), 0x10u);
-  EXPECT_EQ(Elapsed(clock.TickCount(), before), 0u);
+  EXPECT_EQ(Elapsed(clock.TickCount(), before), 0x20u);
   clock.Sleep(0x10);
   EXPECT_EQ(clock.TickCount(), 0x20u);
 }

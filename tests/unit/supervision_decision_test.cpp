@@ -62,6 +62,10 @@ TEST(SupervisorDecision, ChoosesTheActionAndItsEvent) {
         {"uptime over, no player row for 130 s", [](EntryObservation& e, SupervisorInputs& in) {
              in.autoRestart = true; e.startTick = kNow - in.autoRestartPeriod; e.console.lastPlayerRowTick = kNow - 130001; },
          A::RestartIfEmpty, {"Server 2092: Uptime exceeded. Automatic restart..."}},
+        {"uptime over, never a player row, late in the tick range", [](EntryObservation& e, SupervisorInputs& in) {
+             in.autoRestart = true; in.now = 0x90000000u; e.startTick = in.now - in.autoRestartPeriod;
+             e.console.lastReceiveTick = in.now - 1000; e.console.lastPlayerRowTick = 0; },
+         A::RestartIfEmpty, {"Server 2092: Uptime exceeded. Automatic restart..."}},
         {"uptime over, player row exactly 130 s ago", [](EntryObservation& e, SupervisorInputs& in) {
              in.autoRestart = true; e.startTick = kNow - in.autoRestartPeriod; e.console.lastPlayerRowTick = kNow - 130000; },
          A::None, {}},
@@ -83,6 +87,10 @@ TEST(SupervisorDecision, ChoosesTheActionAndItsEvent) {
          A::Restart, {"Server 2092 remote console timeout (crashed?)"}},
         {"console silent exactly its time-out", [](EntryObservation& e, SupervisorInputs&) {
              e.console.lastReceiveTick = kNow - 120000; }, A::None, {}},
+        {"console silent across the wrap of the tick count", [](EntryObservation& e, SupervisorInputs& in) {
+             in.now = 60000; e.startTick = 0xFFFF0000u; e.console.lastReceiveTick = 0xFFFF0000u;
+             e.console.lastPlayerRowTick = 0xFFFF0000u; },
+         A::Restart, {"Server 2092 remote console timeout (crashed?)"}},
         {"quit by admin", [](EntryObservation& e, SupervisorInputs&) { e.console.quitByAdmin = true; },
          A::Remove, {"Server 2092 has been quit by admin"}},
         {"mode switch without console", [](EntryObservation& e, SupervisorInputs& in) {
@@ -254,7 +262,8 @@ TEST(SupervisorDecision, KeepAliveAndRepeatedCommands) {
 }
 
 TEST(SupervisorDecision, ElapsedTimesNeverRunBackwards) {
-    // A receive tick later than now (stored before a wrap) counts as no silence at all.
+    // A receive tick later than now (taken by the console thread after the pass read the time)
+    // counts as no silence at all.
     EntryObservation e = RunningWithConsole();
     e.console.lastReceiveTick = kNow + 500000;
     const SupervisorDecision d = Decide(e, Inputs());
