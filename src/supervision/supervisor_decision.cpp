@@ -162,6 +162,7 @@ SupervisorDecision Decide(const EntryObservation& e, const SupervisorInputs& in)
     }
 
     if (scheduleHold) return d;
+    if (e.started && e.hasConsole && Elapsed(in.now, c.lastReceiveTick) < kLastWordsMs) return d;
     if (e.started && in.supervisorTicks > kStartupTicks) {
         if (PostponedForPort(d, e)) return d;
         Choose(d, SupervisorAction::RestartIfEmpty, Format("Server %u: Not running anymore -> Restart.", port));

@@ -88,6 +88,9 @@ struct SupervisorDecision {
 
 inline constexpr uint32_t kKeepAliveMs = 59000;      // console silence before the player list is asked for
 inline constexpr uint32_t kPlayerRowQuietMs = 130000;  // no player row for this long: believed empty
+// A dead server whose console received data this recently is left for the next pass: its last words
+// (the "Shutting down" of a quit at the server) are parsed only after a second of silence.
+inline constexpr uint32_t kLastWordsMs = 3000;
 inline constexpr uint32_t kStartupTicks = 4;         // ticks during which nothing is (re)started for not running
 
 SupervisorDecision Decide(const EntryObservation& entry, const SupervisorInputs& inputs);

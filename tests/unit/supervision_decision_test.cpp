@@ -56,6 +56,11 @@ TEST(SupervisorDecision, ChoosesTheActionAndItsEvent) {
              e.running = false; e.hasConsole = false; in.supervisorTicks = 4; }, A::None, {}},
         {"died, sixth tick", [](EntryObservation& e, SupervisorInputs&) { e.running = false; e.hasConsole = false; },
          A::RestartIfEmpty, {"Server 2092: Not running anymore -> Restart."}},
+        {"died while its console was still speaking: left for the next pass", [](EntryObservation& e, SupervisorInputs&) {
+             e.running = false; e.console.lastReceiveTick = kNow - 2999; }, A::None, {}},
+        {"died, console silent since", [](EntryObservation& e, SupervisorInputs&) {
+             e.running = false; e.console.lastReceiveTick = kNow - 3000; },
+         A::RestartIfEmpty, {"Server 2092: Not running anymore -> Restart."}},
         {"died while a selective server has players", [](EntryObservation& e, SupervisorInputs& in) {
              e.running = false; e.hasConsole = false; in.selectiveBusy = true; },
          A::RestartIfEmpty, {"Server 2092: Not running anymore -> Restart."}},
