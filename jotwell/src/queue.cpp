@@ -354,18 +354,9 @@ int32_t EnqueueLine(const char* prefix, const char* text, JotwellOptions* option
     std::unique_ptr<Extra> extra;
     size_t textLength = 0;
     if (options) {
-        entry.logOptions = options->logOptions;
-        entry.extOptions = options->extOptions;
-        entry.checkInterval = options->checkInterval;
-        entry.checkCountdown = options->checkCountdown;
-        entry.limit1 = options->limit1;
-        entry.limit2 = options->limit2;
-        entry.waitMs = options->waitMs;
-        entry.dumpWidth = options->dumpWidth;
+        CopyLineNumbers(*options, entry);
         textLength = options->textLength;
-        if (options->logWildcard || options->logExtension || options->archiveWildcard || options->archiveExtension ||
-            options->tempExtension || options->configFile || options->compressorProgram ||
-            options->compressorArguments) {
+        if (HasCustomStrings(*options)) {
             Work custom;
             LoadWork(options, custom);
             extra = std::make_unique<Extra>();

@@ -35,6 +35,11 @@ void ReleaseDefaults() {
     g_defaults = nullptr;
 }
 
+bool HasCustomStrings(const JotwellOptions& options) {
+    return options.logWildcard || options.logExtension || options.archiveWildcard || options.archiveExtension ||
+           options.tempExtension || options.configFile || options.compressorProgram || options.compressorArguments;
+}
+
 void LoadWork(const JotwellOptions* options, Work& work) {
     work = Work{};
     std::shared_ptr<const WorkStrings> defaults = DefaultStrings();
@@ -42,21 +47,11 @@ void LoadWork(const JotwellOptions* options, Work& work) {
         work.strings = defaults;
         return;
     }
-    work.logOptions = options->logOptions;
-    work.extOptions = options->extOptions;
-    work.checkInterval = options->checkInterval;
-    work.checkCountdown = options->checkCountdown;
-    work.limit1 = options->limit1;
-    work.limit2 = options->limit2;
-    work.waitMs = options->waitMs;
+    CopyLineNumbers(*options, work);
     work.textLength = options->textLength;
-    work.dumpWidth = options->dumpWidth;
     if (options->stamps) work.stamps = *options->stamps;
 
-    const bool anyString = options->logWildcard || options->logExtension || options->archiveWildcard ||
-                           options->archiveExtension || options->tempExtension || options->configFile ||
-                           options->compressorProgram || options->compressorArguments;
-    if (!anyString) {
+    if (!HasCustomStrings(*options)) {
         work.strings = defaults;
         return;
     }

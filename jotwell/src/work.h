@@ -60,6 +60,23 @@ void ReleaseDefaults();
 // Does not compute the stamps.
 void LoadWork(const JotwellOptions* options, Work& work);
 
+// The numbers of a caller's option record that travel with every line (not the text length, the
+// strings or the stamps), copied into a Work or a queue entry alike.
+template <class Target>
+void CopyLineNumbers(const JotwellOptions& options, Target& target) {
+    target.logOptions = options.logOptions;
+    target.extOptions = options.extOptions;
+    target.checkInterval = options.checkInterval;
+    target.checkCountdown = options.checkCountdown;
+    target.limit1 = options.limit1;
+    target.limit2 = options.limit2;
+    target.waitMs = options.waitMs;
+    target.dumpWidth = options.dumpWidth;
+}
+
+// The record names a file, a folder part or a program of its own instead of the defaults.
+bool HasCustomStrings(const JotwellOptions& options);
+
 // True when every stamp text is filled in.
 bool StampsComplete(const DateStamps& stamps);
 
