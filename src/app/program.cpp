@@ -59,6 +59,20 @@ uint32_t TimerPeriod() {
     return value >= 10 && value <= 3600000 ? static_cast<uint32_t>(value) : 15000;
 }
 
+// A test and demo aid: a console silence time-out in ms that replaces both normal ones, so that a hung
+// server is noticed within seconds. Only plain decimal digits in 100 ... 3600000 count; anything else
+// keeps the normal time-outs (0).
+uint32_t ConsoleTimeoutOverride() {
+    const char* text = std::getenv("HALDMOOR3_CONSOLE_TIMEOUT_MS");
+    if (!text || !*text) return 0;
+    uint32_t value = 0;
+    for (const char* c = text; *c; ++c) {
+        if (*c < '0' || *c > '9' || c - text >= 7) return 0;
+        value = value * 10 + static_cast<uint32_t>(*c - '0');
+    }
+    return value >= 100 && value <= 3600000 ? value : 0;
+}
+
 // Receives commands of later starts and runs each on the loop thread; the answer travels back
 // through a promise so that the loop thread never waits for this one.
 class CommandServer {
@@ -126,6 +140,7 @@ int RunHeadless(JotwellBinding& jotwell, Registry& registry) {
     context.jotwell = &jotwell;
     context.registry = &registry;
     context.timerPeriodMs = TimerPeriod();
+    context.consoleTimeoutMs = ConsoleTimeoutOverride();
 
     std::signal(SIGTERM, OnExitSignal);
     std::signal(SIGINT, OnExitSignal);

@@ -242,7 +242,7 @@ SupervisorActions ServerManager::MakeSupervisorActions() {
 
 std::unique_ptr<RemoteConsole> ServerManager::MakeConsole(CServerInfo& entry) {
     return MakeRemoteConsole(&events, entry.config.console, nicknameRules, players, ctx_.jotwell, entry.processId,
-                             entry.config.launch.serverPort, clock_);
+                             entry.config.launch.serverPort, clock_, ctx_.consoleTimeoutMs);
 }
 
 LaunchContext ServerManager::MakeLaunchContext(Clock& clock) {

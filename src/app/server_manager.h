@@ -42,6 +42,7 @@ struct ManagerContext {
     Registry* registry = nullptr;
     std::string workingFolder;          // "" = the current folder
     uint32_t timerPeriodMs = 15000;     // supervisor period
+    uint32_t consoleTimeoutMs = 0;      // replaces both console silence time-outs; 0 = the normal ones
     // Re-attaches a stored process identifier (null: the store's default identity check).
     CServerInfoArray::AttachFunction attach;
     // Reads one mission archive for the installation's list (null: the real archive reader).

@@ -42,8 +42,10 @@ std::string Formatted(const char* format, long long value) {
 RemoteConsoleClient::RemoteConsoleClient(EventLogList* events, const ConsoleSettings& settings,
                                          NicknameRules& rules, PlayerInfoStore& players,
                                          JotwellBinding* jotwell, uint32_t processId, uint16_t serverPort,
-                                         Clock& clock)
-    : state_(settings, serverPort, clock.TickCount()),
+                                         Clock& clock, uint32_t consoleTimeoutMs)
+    : initialTimeoutMs_(consoleTimeoutMs != 0 ? consoleTimeoutMs : kInitialConsoleTimeout),
+      loggedInTimeoutMs_(consoleTimeoutMs != 0 ? consoleTimeoutMs : kLoggedInConsoleTimeout),
+      state_(settings, serverPort, clock.TickCount()),
       rules_(rules),
       players_(players),
       clock_(clock),
@@ -51,6 +53,8 @@ RemoteConsoleClient::RemoteConsoleClient(EventLogList* events, const ConsoleSett
       events_(events),
       log_(state_.settings, clock, jotwell),
       parser_(state_, *this, clock) {
+    // Set before the worker starts, so the supervisor never sees another value before the login.
+    state_.consoleTimeout = initialTimeoutMs_;
     threadWanted_ = true;
     thread_ = std::thread([this] { Run(); });
 }
@@ -182,7 +186,7 @@ void RemoteConsoleClient::SendAutoCommands() {
 void RemoteConsoleClient::OnLoggedIn() {
     {
         std::lock_guard<std::mutex> guard(state_.lock);
-        state_.consoleTimeout = kLoggedInConsoleTimeout;
+        state_.consoleTimeout = loggedInTimeoutMs_;
         state_.emptyListTicks = 0;
         state_.listRequests = 0;
     }
@@ -371,9 +375,9 @@ void RemoteConsoleClient::ReceiveLoop(char* receive) {
 std::unique_ptr<RemoteConsole> MakeRemoteConsole(EventLogList* events, const ConsoleSettings& settings,
                                                  NicknameRules& rules, PlayerInfoStore& players,
                                                  JotwellBinding* jotwell, uint32_t processId,
-                                                 uint16_t serverPort, Clock& clock) {
+                                                 uint16_t serverPort, Clock& clock, uint32_t consoleTimeoutMs) {
     return std::make_unique<RemoteConsoleClient>(events, settings, rules, players, jotwell, processId,
-                                                 serverPort, clock);
+                                                 serverPort, clock, consoleTimeoutMs);
 }
 
 }  // namespace hm

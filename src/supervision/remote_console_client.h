@@ -50,10 +50,12 @@ public:
     static constexpr size_t kAutoCommandMax = 1021;         // characters of one automatic command
 
     // Copies the settings and starts the worker thread at once. `events` and `jotwell` may be null;
-    // the rules, the player store and the clock must outlive the object.
+    // the rules, the player store and the clock must outlive the object. A non-zero
+    // `consoleTimeoutMs` replaces both silence time-outs (before and after the login); it is a test
+    // and demo aid, 0 keeps the normal ones.
     RemoteConsoleClient(EventLogList* events, const ConsoleSettings& settings, NicknameRules& rules,
                         PlayerInfoStore& players, JotwellBinding* jotwell, uint32_t processId,
-                        uint16_t serverPort, Clock& clock);
+                        uint16_t serverPort, Clock& clock, uint32_t consoleTimeoutMs = 0);
     // Logs out (nothing when that already happened), then closes the socket.
     ~RemoteConsoleClient() override;
     RemoteConsoleClient(const RemoteConsoleClient&) = delete;
@@ -112,6 +114,9 @@ private:
     // Ends the worker after the farewell lines were sent: stop flag, socket closed, thread joined.
     void StopWorker();
 
+    // The silence time-out the supervisor is told before and after the login.
+    const uint32_t initialTimeoutMs_;
+    const uint32_t loggedInTimeoutMs_;
     ConsoleState state_;
     NicknameRules& rules_;
     PlayerInfoStore& players_;
@@ -130,10 +135,11 @@ private:
     std::thread thread_;
 };
 
-// What the server manager binds into its console factory.
+// What the server manager binds into its console factory; `consoleTimeoutMs` as for the constructor.
 std::unique_ptr<RemoteConsole> MakeRemoteConsole(EventLogList* events, const ConsoleSettings& settings,
                                                  NicknameRules& rules, PlayerInfoStore& players,
                                                  JotwellBinding* jotwell, uint32_t processId,
-                                                 uint16_t serverPort, Clock& clock);
+                                                 uint16_t serverPort, Clock& clock,
+                                                 uint32_t consoleTimeoutMs = 0);
 
 }  // namespace hm

@@ -69,7 +69,7 @@ void Supervisor::SelectiveBookkeeping(hm::Tick now) {
             busyNow = true;
             selectiveBusy = 1;
         }
-        if (Elapsed(now, figures.lastReceiveTick) > kKeepAliveMs) {
+        if (Elapsed(now, figures.lastReceiveTick) > KeepAliveAfter(figures.consoleTimeout)) {
             entry->console->RequestPlayers();
             clock_.Sleep(kKeepAlivePauseMs);
         }

@@ -72,7 +72,7 @@ void ConsoleUpkeep(SupervisorDecision& d, const EntryObservation& e, const Super
     }
     d.eventsBeforeRequests = d.events.size();
 
-    d.requestPlayers = Elapsed(in.now, c.lastReceiveTick) > kKeepAliveMs;
+    d.requestPlayers = Elapsed(in.now, c.lastReceiveTick) > KeepAliveAfter(c.consoleTimeout);
 
     d.minuteTicks = e.minuteTicks + 1;
     if (d.minuteTicks >= 4) {

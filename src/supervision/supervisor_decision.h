@@ -87,6 +87,12 @@ struct SupervisorDecision {
 };
 
 inline constexpr uint32_t kKeepAliveMs = 59000;      // console silence before the player list is asked for
+// The silence after which a console is asked for its player list: the keep-alive, or half the
+// console's time-out when that is shorter (only a shortened test time-out is), so that a quiet but
+// healthy server is always asked before it could count as hung.
+inline uint32_t KeepAliveAfter(uint32_t consoleTimeout) {
+    return consoleTimeout / 2 < kKeepAliveMs ? consoleTimeout / 2 : kKeepAliveMs;
+}
 inline constexpr uint32_t kPlayerRowQuietMs = 130000;  // no player row for this long: believed empty
 // A dead server whose console received data this recently is left for the next pass: its last words
 // (the "Shutting down" of a quit at the server) are parsed only after a second of silence.

@@ -6,7 +6,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -83,9 +85,11 @@ protected:
     // in and sent its first command (the game server holds its output back until then).
     void StartSupervised() {
         ASSERT_TRUE(configs.Store((root / "work/cfg").string(), nullptr));
+        const std::string timeout =
+            consoleTimeoutMs ? "HALDMOOR3_CONSOLE_TIMEOUT_MS=" + std::to_string(consoleTimeoutMs) + " " : "";
         server = Process::Spawn("/usr/bin/env",
-                                environment + "HALDMOOR3_TIMER_MS=" + std::to_string(tickMs) + " " + BinDir() +
-                                    "/haldmoor3 --headless",
+                                environment + timeout + "HALDMOOR3_TIMER_MS=" + std::to_string(tickMs) + " " +
+                                    BinDir() + "/haldmoor3 --headless",
                                 (root / "work").string(), EventsFile());
         ASSERT_TRUE(server);
         ASSERT_TRUE(WaitFor([&] { return Contains(Events(), "Initialization completed."); })) << Events();
@@ -155,12 +159,29 @@ protected:
     }
     size_t Launches() const { return Count(Events(), Server(": Launched - TCP/IP.")); }
 
+    // Process ids of this test's game servers that are alive (an exited one that was not reaped yet has
+    // no command line left and is not counted).
+    std::vector<int> GameServerPids() const {
+        const std::string executable = (root / "game" / "main.exe").string();
+        std::vector<int> pids;
+        std::error_code error;
+        for (const auto& item : stdfs::directory_iterator("/proc", error)) {
+            const std::string name = item.path().filename().string();
+            if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+            std::ifstream in(item.path() / "cmdline", std::ios::binary);
+            const std::string line((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            if (line.rfind(executable + '\0', 0) == 0) pids.push_back(std::stoi(name));
+        }
+        return pids;
+    }
+
     stdfs::path root;
     std::string environment;
     CServerConfigArray configs;
     unsigned gamePort = 0;
     unsigned consolePort = 0;
     unsigned tickMs = 200;   // the supervisor's period
+    unsigned consoleTimeoutMs = 0;   // the console silence time-out; 0 = the program's own
     std::unique_ptr<Process> server;
     std::vector<std::unique_ptr<Process>> clients;
     int runs = 0;
@@ -282,6 +303,55 @@ TEST_F(ConsoleK3dedTest, UptimeRestartWaitsWhilePlayersAreConnected) {
     EXPECT_TRUE(Contains(Events(), Server(": 1 player(s) assumed."))) << Events();
     EXPECT_FALSE(Contains(EventsAfter(Server(": 1 player(s) assumed.")), Server(": 0 player(s) assumed.")))
         << Events();
+}
+
+TEST_F(ConsoleK3dedTest, HungServerIsKilledAndRestartedAfterTheConsoleTimeout) {
+    consoleTimeoutMs = 4000;
+    StartSupervised();
+    if (HasFatalFailure()) return;
+    const std::vector<int> first = GameServerPids();
+    ASSERT_EQ(first.size(), 1u);
+
+    // A server that keeps talking is not taken for hung, however long it runs: a chat line every one and
+    // a half seconds (each one framed and parsed on its own) for more than twice the time-out.
+    ASSERT_EQ(RunClient("join Alice"), 0);
+    ASSERT_TRUE(WaitFor([&] { return Contains(Events(), Server(": 1 player(s) assumed.")); })) << Events();
+    const auto talkUntil = std::chrono::steady_clock::now() + std::chrono::milliseconds(2 * consoleTimeoutMs + 1000);
+    for (int line = 0; std::chrono::steady_clock::now() < talkUntil; ++line) {
+        ASSERT_EQ(RunClient("chat Alice line " + std::to_string(line)), 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    }
+    EXPECT_FALSE(Contains(Events(), "remote console timeout")) << Events();
+    EXPECT_EQ(Launches(), 1u) << Events();
+
+    std::string answer;
+    ASSERT_EQ(RunClient("hang", &answer), 0) << answer;
+    const std::string timedOut = Server(" remote console timeout (crashed?)");
+    ASSERT_TRUE(WaitFor([&] { return Contains(Events(), timedOut); }, 60)) << Events();
+    ASSERT_TRUE(WaitFor([&] { return Contains(EventsAfter(timedOut), Server(": Launched - TCP/IP.")); }, 60))
+        << Events();
+    EXPECT_TRUE(Contains(EventsAfter(timedOut), Server(": Stopped."))) << Events();
+    // Alice was still counted when the time-out struck: unlike a crash report, it does not wait for an
+    // empty server.
+    const std::string before = Events().substr(0, Events().find(timedOut));
+    const size_t counted = before.rfind(Server(": 1 player(s) assumed."));
+    const size_t emptied = before.rfind(Server(": 0 player(s) assumed."));
+    EXPECT_TRUE(counted != std::string::npos && (emptied == std::string::npos || emptied < counted)) << Events();
+
+    // The hung process is gone; a new one runs, answers on the game port and has taken a console login
+    // (its cache folder, and with it the record, is new).
+    ASSERT_TRUE(WaitFor([&] {
+        const std::vector<int> now = GameServerPids();
+        return now.size() == 1 && now[0] != first[0];
+    }, 60)) << Events();
+    EXPECT_TRUE(WaitFor([&] { return RunClient("status") == 0; }, 60)) << Events();
+    EXPECT_TRUE(WaitFor([&] { return Contains(Record(), "command $players"); }, 60)) << Record() << Events();
+    EXPECT_FALSE(Contains(Record(), "\nhang ")) << Record();
+
+    // Stopped with the program, nothing of this test's game servers is left running.
+    ASSERT_EQ(Send("stop-exit", answer), 0) << answer;
+    ASSERT_EQ(server->Wait(120000), Process::WaitResult::Exited) << Events();
+    EXPECT_TRUE(WaitFor([&] { return GameServerPids().empty(); }, 30)) << Events();
 }
 
 }  // namespace

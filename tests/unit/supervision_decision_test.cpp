@@ -234,6 +234,24 @@ TEST(SupervisorDecision, ThePlayerCountJustBelievedDecidesTheUptimeRestart) {
     EXPECT_EQ(Decide(e, in).action, SupervisorAction::RestartIfEmpty);
 }
 
+TEST(SupervisorDecision, QuietConsoleIsAskedBeforeItCouldTimeOut) {
+    struct Case {
+        uint32_t timeout;
+        Tick silentMs;
+        bool request;
+    } cases[] = {
+        {300000, 59000, false}, {300000, 59001, true},   // before the login
+        {120000, 59000, false}, {120000, 59001, true},   // logged in
+        {4000, 2000, false},    {4000, 2001, true},      // a shortened test time-out
+    };
+    for (const Case& c : cases) {
+        EntryObservation e = RunningWithConsole();
+        e.console.consoleTimeout = c.timeout;
+        e.console.lastReceiveTick = kNow - c.silentMs;
+        EXPECT_EQ(Decide(e, Inputs()).requestPlayers, c.request) << c.timeout << " " << c.silentMs;
+    }
+}
+
 TEST(SupervisorDecision, KeepAliveAndRepeatedCommands) {
     struct Case {
         Tick silentMs;

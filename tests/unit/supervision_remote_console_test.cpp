@@ -411,5 +411,30 @@ TEST_F(RemoteConsoleFixture, AConsoleThatNeverAnswersIsStoppedWithoutDelay) {
     EXPECT_EQ(console->Figures().consoleTimeout, 300000u);
 }
 
+TEST_F(RemoteConsoleFixture, SilenceTimeoutOverrideReplacesBothTimeouts) {
+    struct Case {
+        uint32_t overrideMs;   // 0 = none
+        uint32_t beforeLogin;
+        uint32_t afterLogin;
+    };
+    const std::vector<Case> cases = {
+        {0, 300000, 120000},
+        {3000, 3000, 3000},
+        {500000, 500000, 500000},   // longer than both: replaced, not capped
+    };
+    for (const Case& c : cases) {
+        ScriptedPeer peer(LoopbackAddress(), port);
+        ASSERT_TRUE(peer.Bound());
+        auto console = MakeRemoteConsole(&events, settings, rules, players, nullptr, 4711, 27015, clock,
+                                         c.overrideMs);
+        EXPECT_EQ(console->Figures().consoleTimeout, c.beforeLogin) << c.overrideMs;
+        ASSERT_TRUE(peer.AcceptAndLogin("secret")) << c.overrideMs;
+        // The player list is asked for once the login is complete.
+        ASSERT_TRUE(peer.WaitFor("$players\r\n")) << c.overrideMs;
+        EXPECT_EQ(console->Figures().consoleTimeout, c.afterLogin) << c.overrideMs;
+        console->SendLogout();
+    }
+}
+
 }  // namespace
 }  // namespace hm
