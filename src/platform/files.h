@@ -17,6 +17,20 @@ namespace hm::fs {
 
 bool FileExists(const std::string& path);  // any kind of entry
 bool IsDirectory(const std::string& path);
+
+// Why a read could not give a file's bytes. Only kMissing means "there is no such file"; every other
+// failure means a file may be there that we could not read, and whatever stands in for it must not be
+// written over it without the operator knowing.
+enum class ReadStatus { kOk, kMissing, kNotRegular, kTooLarge, kFailed };
+struct ReadResult {
+  ReadStatus status = ReadStatus::kOk;
+  std::string reason;  // the system's reason in words ("Permission denied", "not a regular file", ...)
+  bool ok() const { return status == ReadStatus::kOk; }
+};
+// Reads a whole regular file of at most maxBytes. Never blocks on a FIFO or device (they are refused
+// as not regular), never allocates more than the limit, never throws.
+ReadResult ReadFileLimited(const std::string& path, uint64_t maxBytes, std::string& out);
+// ReadFileLimited with a 256 MiB limit; false on any failure.
 bool ReadWholeFile(const std::string& path, std::string& out);
 bool WriteWholeFile(const std::string& path, const std::string& data);  // create or truncate
 bool AppendToFile(const std::string& path, const std::string& data);
@@ -52,12 +66,18 @@ class FileReader {  // plain buffered-by-caller reader
   FileReader(const FileReader&) = delete;
   FileReader& operator=(const FileReader&) = delete;
 
+  // Opens a regular file only (a FIFO, device or folder is refused without blocking).
   bool Open(const std::string& path);
-  size_t Read(void* buffer, size_t size);  // 0 at end of file or on error
+  size_t Read(void* buffer, size_t size);  // 0 at end of file or on error; a short count otherwise means the end
   void Close();
+  // What the last Open or Read met: kOk, or why the file could not be opened or read to its end.
+  const ReadResult& result() const { return result_; }
+  uint64_t size() const { return size_; }  // of the open file, as it was at Open
 
  private:
   int fd_ = -1;
+  uint64_t size_ = 0;
+  ReadResult result_;
 };
 
 struct FileAttributes {

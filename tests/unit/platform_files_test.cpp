@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <random>
 
+#include <sys/stat.h>
+
 #include "platform/files.h"
 
 namespace hm::fs {
@@ -54,6 +56,42 @@ TEST_F(FilesTest, WholeFileRoundTripKeepsEveryByte) {
   EXPECT_FALSE(ReadWholeFile(dir_, out)) << "a folder is not a file";
   EXPECT_EQ(out, "unchanged");
   EXPECT_FALSE(WriteWholeFile(P("no/such/folder.txt"), "x"));
+}
+
+// Every way a read can fail says why, and only an absent file counts as missing: the stores write
+// over a file only when it was read or truly is not there. Nothing here may block (a FIFO without a
+// writer) or allocate beyond the limit (a huge or endless file).
+TEST_F(FilesTest, LimitedReadTellsMissingFromUnreadable) {
+  ASSERT_TRUE(WriteWholeFile(P("ten.txt"), "0123456789"));
+  ASSERT_EQ(::mkfifo(P("fifo").c_str(), 0600), 0);
+  ASSERT_TRUE(WriteWholeFile(P("file"), "x"));
+  struct Case {
+    std::string path;
+    uint64_t limit;
+    ReadStatus status;
+  } cases[] = {
+      {P("ten.txt"), 10, ReadStatus::kOk},
+      {P("ten.txt"), 9, ReadStatus::kTooLarge},
+      {P("missing"), 100, ReadStatus::kMissing},
+      {P("file/below"), 100, ReadStatus::kMissing},
+      {dir_, 100, ReadStatus::kNotRegular},
+      {P("fifo"), 100, ReadStatus::kNotRegular},
+      {"/dev/zero", 1 << 20, ReadStatus::kNotRegular},
+  };
+  for (const Case& c : cases) {
+    std::string out = "unchanged";
+    ReadResult r = ReadFileLimited(c.path, c.limit, out);
+    EXPECT_EQ(r.status, c.status) << c.path << " limit " << c.limit;
+    EXPECT_EQ(r.ok(), r.reason.empty()) << c.path;
+    EXPECT_EQ(out, c.status == ReadStatus::kOk ? "0123456789" : "unchanged") << c.path;
+  }
+  FileReader reader;
+  EXPECT_FALSE(reader.Open(P("fifo")));
+  EXPECT_EQ(reader.result().status, ReadStatus::kNotRegular);
+  EXPECT_FALSE(reader.Open(P("missing")));
+  EXPECT_EQ(reader.result().status, ReadStatus::kMissing);
+  ASSERT_TRUE(reader.Open(P("ten.txt")));
+  EXPECT_EQ(reader.size(), 10u);
 }
 
 TEST_F(FilesTest, AtomicReplaceCreatesOrReplacesAndKeepsPermissions) {

@@ -11,6 +11,8 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <new>
 #include <thread>
 
 #include "platform/files.h"
@@ -115,30 +117,81 @@ bool IsDirectory(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool ReadWholeFile(const std::string& path, std::string& out) {
-  int fd = OpenRetry(path.c_str(), O_RDONLY);
-  if (fd < 0) return false;
-  std::string data;
-  struct stat st{};
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    return false;
+namespace {
+
+ReadResult Failure(ReadStatus status, std::string reason) { return ReadResult{status, std::move(reason)}; }
+
+ReadResult FromErrno(int error) {
+  if (error == ENOENT || error == ENOTDIR) return Failure(ReadStatus::kMissing, std::strerror(error));
+  return Failure(ReadStatus::kFailed, std::strerror(error));
+}
+
+// Opens for reading without ever blocking (O_NONBLOCK keeps a FIFO without writer from hanging the
+// open) and refuses anything that is not a regular file.
+int OpenRegular(const std::string& path, ReadResult& result, uint64_t& size) {
+  int fd = OpenRetry(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    result = FromErrno(errno);
+    return -1;
   }
-  if (st.st_size > 0) data.reserve(static_cast<size_t>(st.st_size));
-  char buffer[65536];
-  for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ::close(fd);
-      return false;
+  struct stat st{};
+  if (::fstat(fd, &st) != 0) {
+    result = FromErrno(errno);
+    ::close(fd);
+    return -1;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    result = Failure(ReadStatus::kNotRegular, S_ISDIR(st.st_mode) ? "a folder, not a file" : "not a regular file");
+    ::close(fd);
+    return -1;
+  }
+  // Regular files never block; clear the flag so reads behave as ever.
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  size = static_cast<uint64_t>(st.st_size);
+  result = ReadResult{};
+  return fd;
+}
+
+}  // namespace
+
+ReadResult ReadFileLimited(const std::string& path, uint64_t maxBytes, std::string& out) {
+  ReadResult result;
+  uint64_t size = 0;
+  int fd = OpenRegular(path, result, size);
+  if (fd < 0) return result;
+  if (size > maxBytes) {
+    ::close(fd);
+    return Failure(ReadStatus::kTooLarge, "larger than " + std::to_string(maxBytes) + " bytes");
+  }
+  std::string data;
+  try {
+    data.reserve(static_cast<size_t>(size));
+    char buffer[65536];
+    for (;;) {
+      ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        result = Failure(ReadStatus::kFailed, std::strerror(errno));
+        break;
+      }
+      if (n == 0) break;
+      if (data.size() + static_cast<uint64_t>(n) > maxBytes) {  // it grew while we read
+        result = Failure(ReadStatus::kTooLarge, "larger than " + std::to_string(maxBytes) + " bytes");
+        break;
+      }
+      data.append(buffer, static_cast<size_t>(n));
     }
-    if (n == 0) break;
-    data.append(buffer, static_cast<size_t>(n));
+  } catch (const std::bad_alloc&) {
+    result = Failure(ReadStatus::kFailed, "out of memory");
   }
   ::close(fd);
-  out.swap(data);
-  return true;
+  if (result.ok()) out.swap(data);
+  return result;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& out) {
+  constexpr uint64_t kDefaultLimit = 256ull << 20;
+  return ReadFileLimited(path, kDefaultLimit, out).ok();
 }
 
 bool WriteWholeFile(const std::string& path, const std::string& data) {
@@ -214,14 +267,9 @@ FileReader::~FileReader() { Close(); }
 
 bool FileReader::Open(const std::string& path) {
   Close();
-  fd_ = OpenRetry(path.c_str(), O_RDONLY);
-  if (fd_ < 0) return false;
-  struct stat st{};
-  if (::fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode)) {
-    Close();
-    return false;
-  }
-  return true;
+  size_ = 0;
+  fd_ = OpenRegular(path, result_, size_);
+  return fd_ >= 0;
 }
 
 size_t FileReader::Read(void* buffer, size_t size) {
@@ -233,6 +281,7 @@ size_t FileReader::Read(void* buffer, size_t size) {
     ssize_t n = ::read(fd_, p + done, size - done);
     if (n < 0) {
       if (errno == EINTR) continue;
+      result_ = Failure(ReadStatus::kFailed, std::strerror(errno));
       break;
     }
     if (n == 0) break;
