@@ -54,7 +54,7 @@ private:
 
 const char* const kTwoLevels =
     "MSN File Haven:\r\nNAME haven\r\nNUMLEVELS 2\r\nAUTHOR Brannock\r\nURL http://a\r\nURL http://b\r\n"
-    "SINGLE yes\r\nMULTI YES\r\nKEYWORDS ctf\r\nDESCRIPTION Two\r\nSHIP pyro\r\n\r\n"
+    "SINGLE yes\r\nMULTI YES\r\nKEYWORDS ctf\r\nDESCRIPTION Two\r\nSHIP phoenix\r\n\r\n"
     "LEVEL 1\r\nMINE haven1.d3l\r\nBRIEFING b1.tbr\r\nSCORE s1\r\nINTROMOVIE i1\r\nSECRET 2\r\n"
     "LEVEL 2\r\nMINE haven2.d3l\r\nENDMOVIE e2\r\nBRANCH 1\r\nENDMISSION\r\n";
 
@@ -122,7 +122,7 @@ TEST(MissionDescription, LoopingDescriptionBranchesEachLevelToItself) {
     const CMissionInfo m = Parsed(kTwoLevels);
     EXPECT_EQ(BuildMissionDescription(m),
               "MSN File Haven\r\nNAME Haven\r\nNUMLEVELS 2\r\nAUTHOR Brannock\r\nURL http://a\r\nURL http://b\r\n"
-              "SINGLE YES\r\nMULTI YES\r\nKEYWORDS ctf\r\nDESCRIPTION Two\r\nSHIP pyro\r\n\r\n"
+              "SINGLE YES\r\nMULTI YES\r\nKEYWORDS ctf\r\nDESCRIPTION Two\r\nSHIP phoenix\r\n\r\n"
               "LEVEL 1\r\nBRIEFING b1.tbr\r\nSCORE s1\r\nMINE haven1.d3l\r\nINTROMOVIE i1\r\nBRANCH 1\r\n\r\n"
               "LEVEL 2\r\nMINE haven2.d3l\r\nENDMOVIE e2\r\nBRANCH 2\r\n\r\n"
               "ENDMISSION\r\n");

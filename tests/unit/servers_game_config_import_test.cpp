@@ -351,7 +351,7 @@ TEST_F(GameConfigImportTest, ShipBanMovesAllowedShipsAndReportsTheRest) {
                                  "ShipBan\tphoenix\r\n"
                                  "ShipBan Black Ember\r\n"
                                  "ShipBan\tPhoenix\r\n"
-                                 "ShipBan\tPyro-GL\r\n");
+                                 "ShipBan\tBLACK EMBER\r\n");
     ASSERT_TRUE(ImportMultiSettingsFile(ships, path, inform));
     EXPECT_EQ(ships.allowedShips, (std::vector<std::string>{"Ember-GL", "Magnum-AHT"}));
     EXPECT_EQ(ships.disallowedShips, (std::vector<std::string>{"phoenix", "Black Ember"}));
