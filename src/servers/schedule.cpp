@@ -32,10 +32,9 @@ void ScheduleEntry::Read(ArchiveReader& ar) {
     stop.Read(ar);
 }
 
-CSchedule::CSchedule() : minuteTable(kMinutesPerWeek, 0) {}
+CSchedule::CSchedule() = default;
 
-CSchedule::CSchedule(const CSchedule& other)
-    : enabled(other.enabled), entries(other.entries), minuteTable(kMinutesPerWeek, 0) {}
+CSchedule::CSchedule(const CSchedule& other) : enabled(other.enabled), entries(other.entries) {}
 
 CSchedule& CSchedule::operator=(const CSchedule& other) {
     enabled = other.enabled;
@@ -73,6 +72,14 @@ void CSchedule::BuildMinuteTable() {
         const size_t i = (start + step) % kMinutesPerWeek;
         if (cells[i] != kUnset) last = cells[i];
         minuteTable[i] = static_cast<uint8_t>(last);
+    }
+}
+
+void CSchedule::RebuildMinuteTable() {
+    if (enabled) {
+        BuildMinuteTable();
+    } else {
+        std::vector<uint8_t>().swap(minuteTable);
     }
 }
 

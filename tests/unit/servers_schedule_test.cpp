@@ -118,5 +118,30 @@ TEST(Schedule, CopyTakesEntriesAndSwitchButNeverTheTable) {
     EXPECT_EQ(copy.minuteTable, source.minuteTable);
 }
 
+// Ten thousand configurations must not carry ten thousand tables: only an enabled schedule holds
+// cells after a load or a launch, and a disabled one still answers "run" without them.
+TEST(Schedule, OnlyAnEnabledScheduleHoldsItsTableAfterALoad) {
+    for (uint32_t enabled : {0u, 1u}) {
+        CSchedule written;
+        written.enabled = enabled;
+        written.entries = {{{Mon, 8, 0}, {Mon, 20, 0}}};
+        std::string bytes;
+        {
+            ArchiveWriter ar(&bytes);
+            written.Write(ar);
+        }
+        CSchedule back;
+        ArchiveReader reader(bytes);
+        back.Read(reader);
+        EXPECT_EQ(back.minuteTable.size(), enabled ? CSchedule::kMinutesPerWeek : 0u) << enabled;
+        EXPECT_EQ(back.minuteTable.capacity(), back.minuteTable.size()) << enabled;
+        EXPECT_TRUE(back.IsRunTime(LocalTime{.hour = 9, .dayOfWeek = Mon})) << enabled;
+        EXPECT_EQ(back.IsRunTime(LocalTime{.hour = 9, .dayOfWeek = Tue}), !enabled) << enabled;
+        back.enabled = 1 - enabled;  // the dialog switches it; the launch rebuilds
+        back.RebuildMinuteTable();
+        EXPECT_EQ(back.minuteTable.size(), enabled ? 0u : CSchedule::kMinutesPerWeek) << enabled;
+    }
+}
+
 }  // namespace
 }  // namespace hm
