@@ -237,6 +237,10 @@ SupervisorActions ServerManager::MakeSupervisorActions() {
     actions.enableStopAllButtons = [this](bool enable) { view_.EnableStopAllButtons(enable); };
     actions.storeAll = [this] { StoreAll(nullptr); };
     actions.statusLineCount = [this] { return statusLines_.size(); };
+    actions.statusObserved = [this](const CServerInfo& entry, ObservedStatus status) {
+        observedStatus_[entry.config.launch.serverPort] = {entry.processId, status};
+        UpdateLine(entry);
+    };
     return actions;
 }
 
@@ -290,7 +294,7 @@ void ServerManager::CommandStopEmptyAndExit() {
 void ServerManager::CommandStopAll() { StopAllServers(); }
 void ServerManager::CommandStopEmpty() { StopEmptyServers(); }
 
-StatusLine ServerManager::MakeStatusLine(const CServerInfo& entry) {
+StatusLine ServerManager::MakeStatusLine(const CServerInfo& entry, ObservedStatus observed) {
     StatusLine line;
     const CServerConfig& config = entry.config;
     line.pid = entry.processId ? std::to_string(entry.processId) : "-";
@@ -299,7 +303,9 @@ StatusLine ServerManager::MakeStatusLine(const CServerInfo& entry) {
     line.gameType = config.game.scriptName;
     line.portNumber = config.launch.serverPort;
     line.port = std::to_string(line.portNumber);
-    if (entry.processId != 0) {
+    if (entry.processId != 0 && observed != ObservedStatus::AsLaunched) {
+        line.status = StatusText(observed);
+    } else if (entry.processId != 0) {
         line.status = "Running";
         if (config.game.connectionKind == 1) line.status += " - MRO";
         if (config.game.connectionKind == 2) line.status += " - TCP/IP";
@@ -313,7 +319,10 @@ StatusLine ServerManager::MakeStatusLine(const CServerInfo& entry) {
 std::vector<StatusLine> ServerManager::StatusLines() const { return statusLines_; }
 
 void ServerManager::UpdateLine(const CServerInfo& entry) {
-    StatusLine line = MakeStatusLine(entry);
+    ObservedStatus observed = ObservedStatus::AsLaunched;
+    const auto seen = observedStatus_.find(entry.config.launch.serverPort);
+    if (seen != observedStatus_.end() && seen->second.first == entry.processId) observed = seen->second.second;
+    StatusLine line = MakeStatusLine(entry, observed);
     auto found = std::find_if(statusLines_.begin(), statusLines_.end(),
                               [&](const StatusLine& l) { return l.portNumber == line.portNumber; });
     if (found != statusLines_.end()) {
@@ -326,6 +335,7 @@ void ServerManager::UpdateLine(const CServerInfo& entry) {
 
 void ServerManager::RemoveLine(unsigned port) {
     std::erase_if(statusLines_, [&](const StatusLine& l) { return l.portNumber == port; });
+    observedStatus_.erase(port);
     view_.RemoveServerLine(port);
 }
 

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -99,7 +100,9 @@ public:
     FieldCheck CloseGlobalOptions(const GlobalOptionsForm& form, bool ok);
 
     std::vector<StatusLine> StatusLines() const;
-    static StatusLine MakeStatusLine(const CServerInfo& entry);
+    // `observed`: what the supervisor last saw of the entry's process (a dead or held-back process is
+    // not shown as running).
+    static StatusLine MakeStatusLine(const CServerInfo& entry, ObservedStatus observed = ObservedStatus::AsLaunched);
     static std::string WindowTitle(uint32_t version);
     // Stores every store that was read in this run, in the fixed order.
     void StoreAll(ProgressSteps* progress);
@@ -142,6 +145,9 @@ private:
     bool trackerInfoLoaded_ = false;
     bool playersLoaded_ = false;
     std::vector<StatusLine> statusLines_;
+    // Per game port: the process identifier the supervisor observed and what it saw of that process;
+    // a later launch (another identifier) or a stop makes it stale.
+    std::map<unsigned, std::pair<uint32_t, ObservedStatus>> observedStatus_;
 };
 
 }  // namespace hm

@@ -53,6 +53,12 @@ public:
     // receive time-out ran out (buffer then holds "") or the peer closed the connection. flags: kPeek.
     int Receive(char* buffer, int size, int flags = 0);
 
+    // Whether the peer has ended its side of the connection (or it broke), without waiting and without
+    // consuming anything: true also while unread data is still pending before the end. False without a
+    // handle. A platform that cannot tell this without reading answers false; its callers then see the
+    // end only as a receive of 0 bytes.
+    bool PeerClosed();
+
     // Milliseconds; 0 = wait without limit.
     void SetReceiveTimeout(uint32_t ms);
     void SetSendTimeout(uint32_t ms);

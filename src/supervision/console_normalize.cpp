@@ -116,9 +116,14 @@ NormalizeResult NormalizeConsoleChunk(const char* chunk, size_t size, char* out,
                 out[pos++] = letters[0];
                 out[pos++] = letters[1];
                 ++i;
+            } else if (c >= 0xA0) {
+                // The other printable Windows-1252 characters are text like any letter ("Bj\xE9rn").
+                out[pos++] = static_cast<char>(c);
+                ++i;
             } else {
-                // A control byte of the game's console protocol is followed by four bytes of its
-                // argument. When fewer follow, only what is really there is dropped.
+                // A control byte of the game's console protocol (below 0x20, 0x7F, 0x80 to 0x9F) is
+                // followed by four bytes of its argument. When fewer follow, only what is really there
+                // is dropped.
                 const size_t following = size - i - 1;
                 if (following >= 3) i += following < 4 ? following : 4;
                 ++i;

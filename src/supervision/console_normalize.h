@@ -1,5 +1,5 @@
 // Turns one chunk of raw console output into the parser's line buffer: the game's umlauts spelled
-// out, control bytes and what follows them dropped, line breaks made into NUL separators, and four
+// out, the other printable Windows-1252 characters kept, control bytes and what follows them dropped, line breaks made into NUL separators, and four
 // NUL bytes at the end so that the line walk always finds an empty line before the buffer ends.
 //
 // Pure function, used by the console parser on a connection's worker thread (and by benchmarks and

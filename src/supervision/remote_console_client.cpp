@@ -319,7 +319,26 @@ void RemoteConsoleClient::Session(char* receive) {
     Pause(250);
     socket_.SetReceiveTimeout(kLoginTimeoutMs);
     socket_.SetSendTimeout(kSendTimeoutMs);
-    if (!Login(receive)) return;
+    const LoginResult login = Login(receive);
+    if (login == LoginResult::Foreign) {
+        if (!foreignReported_) {
+            AddEvent("Server " + std::to_string(state_.serverPort) + ": remote console port " +
+                     std::to_string(state_.settings.port) +
+                     " answered without the game's greeting; password not sent.");
+            foreignReported_ = true;
+        }
+        return;
+    }
+    foreignReported_ = false;
+    if (login == LoginResult::Refused) {
+        if (!refusedReported_) {
+            AddEvent(Formatted("Server %lld: remote console refused the password.", state_.serverPort));
+            refusedReported_ = true;
+        }
+        return;
+    }
+    if (login != LoginResult::LoggedIn) return;
+    refusedReported_ = false;
     log_.Open();
     socket_.SetReceiveTimeout(0);
     OnLoggedIn();
@@ -330,25 +349,78 @@ void RemoteConsoleClient::Session(char* receive) {
     log_.Close();
 }
 
-bool RemoteConsoleClient::Login(char* receive) {
+bool IsConsoleGreeting(std::string_view greeting) {
+    // A greeting may be preceded by stray line breaks; anything else before it is not the game.
+    size_t at = 0;
+    while (at < greeting.size() && (greeting[at] == '\r' || greeting[at] == '\n')) ++at;
+    greeting.remove_prefix(at);
+    if (greeting.substr(0, kGreetingTitle.size()) != kGreetingTitle) return false;
+    const size_t prompt = greeting.find(kGreetingPrompt);
+    return prompt != std::string_view::npos && prompt > 0 && (greeting[prompt - 1] == '\n' || greeting[prompt - 1] == '\r');
+}
+
+bool IsPasswordRefusal(std::string_view reply) {
+    size_t at = 0;
+    while (at < reply.size() && (reply[at] == '\r' || reply[at] == '\n' || reply[at] == '\0')) ++at;
+    return reply.substr(at, kPasswordRefused.size()) == kPasswordRefused;
+}
+
+RemoteConsoleClient::LoginResult RemoteConsoleClient::Login(char* receive) {
     const int size = static_cast<int>(kReceiveBufferBytes - 1);
-    if (socket_.Receive(receive, size) <= 0) return false;   // the greeting, discarded
-    if (socket_.Send(state_.settings.password + "\r\n") <= 0) return false;
+    // The greeting may come in pieces; it is complete once its password prompt is there. The password
+    // goes only to a peer that greets like the game: whoever else listens on the port never learns it.
+    std::string greeting;
+    while (!stopRequested_ && greeting.size() < kGreetingMax) {
+        const int got = socket_.Receive(receive, size);
+        if (got <= 0) break;
+        greeting.append(receive, static_cast<size_t>(got));
+        if (greeting.find(kGreetingPrompt) != std::string::npos) break;
+    }
+    if (stopRequested_ || greeting.empty()) return LoginResult::NoAnswer;
+    if (!IsConsoleGreeting(greeting)) return LoginResult::Foreign;
+    {
+        // The server answered: it is alive, whatever becomes of the login.
+        std::lock_guard<std::mutex> guard(state_.lock);
+        state_.lastReceiveTick = clock_.TickCount();
+    }
+    if (socket_.Send(state_.settings.password + "\r\n") <= 0) return LoginResult::NoAnswer;
     clock_.Sleep(kCommandPauseMs);
-    // The reply to the password is discarded; it ends with the first second of silence.
-    while (!stopRequested_ && socket_.Receive(receive, size) > 0) clock_.Sleep(10);
-    return !stopRequested_;
+    // The reply ends with the first second of silence. The game turns a wrong password away with its
+    // refusal and closes the connection.
+    std::string reply;
+    int got = 0;
+    while (!stopRequested_ && (got = socket_.Receive(receive, size)) > 0) {
+        if (reply.size() < kGreetingMax) reply.append(receive, static_cast<size_t>(got));
+        clock_.Sleep(10);
+    }
+    if (stopRequested_) return LoginResult::NoAnswer;
+    if (IsPasswordRefusal(reply) || got < 0 || socket_.PeerClosed()) return LoginResult::Refused;
+    return LoginResult::LoggedIn;
 }
 
 void RemoteConsoleClient::ReceiveLoop(char* receive) {
     size_t filled = 0;
     Tick lastData = clock_.TickCount();
     const size_t room = kReceiveBufferBytes - 1;
+    // The output that arrived before the server ended the connection is parsed at once: its last
+    // words ("Shutting down ...") must not wait for more data that never comes.
+    auto lastChunk = [&](bool withHeldByte) {
+        if (withHeldByte && receive[filled] != '\0' && socket_.Receive(receive + filled, 2) == 1) ++filled;
+        if (filled == 0) return;
+        receive[filled] = '\0';
+        parser_.Parse(receive, filled);
+        filled = 0;
+    };
     while (!stopRequested_) {
         Pause(kPollMs);
         if (stopRequested_) break;
         const int peeked = socket_.Receive(receive + filled, static_cast<int>(room - filled), TcpSocket::kPeek);
         if (peeked == -1) break;
+        if (peeked == 0) {
+            // Receives block here, so nothing but the end of the stream yields 0 bytes.
+            lastChunk(false);
+            break;
+        }
         if (peeked > 1) {
             // The newest byte stays in the socket, so the next peek returns at once although receives
             // block; it is consumed when newer data arrives.
@@ -361,7 +433,11 @@ void RemoteConsoleClient::ReceiveLoop(char* receive) {
             }
             continue;
         }
-        if (peeked != 1) continue;
+        // Only the held-back byte is pending, which hides the end of the stream from the peek.
+        if (socket_.PeerClosed()) {
+            lastChunk(true);
+            break;
+        }
         if (Elapsed(clock_.TickCount(), lastData) < kSilenceMs) continue;
         const bool endsWithNul = receive[filled] == '\0';
         if ((filled != 0 && endsWithNul) || filled >= kChunkLimit) {

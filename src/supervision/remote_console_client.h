@@ -7,7 +7,8 @@
 // threads at once: the socket serialises whole lines, so two command lines never interleave. The client
 // never kills its thread: Logout and Quit set the stop flag and close the socket, which wakes the
 // blocked receive, and every pause of the worker ends early on the stop flag. Text from the network is
-// only ever data, never a format string or a path.
+// only ever data, never a format string or a path. The password is never sent to a peer that does not
+// greet like the game, and a connection the server ends is noticed at once and re-established.
 #pragma once
 
 #include <atomic>
@@ -33,6 +34,18 @@ class EventLogList;
 class JotwellBinding;
 class NicknameRules;
 class PlayerInfoStore;
+
+// The game's console greeting: its first line begins with the title, and a line of its own begins
+// with the password prompt. The game answers a wrong password with the refusal and hangs up.
+inline constexpr std::string_view kGreetingTitle = "Kelvane 3 Dedicated Server";
+inline constexpr std::string_view kGreetingPrompt = "Password:";
+inline constexpr std::string_view kPasswordRefused = "Invalid password.";
+inline constexpr size_t kGreetingMax = 4096;   // bytes of greeting or login reply looked at
+
+// Whether the bytes a console peer sent first are the game's greeting (the password may be sent).
+bool IsConsoleGreeting(std::string_view greeting);
+// Whether the server's reply to the password turns it away.
+bool IsPasswordRefusal(std::string_view reply);
 
 class RemoteConsoleClient final : public RemoteConsole, private ConsoleActions {
 public:
@@ -104,10 +117,12 @@ private:
     void AddEvent(const std::string& text) override;
     void WriteConsoleLog(std::string_view line) override;
 
+    enum class LoginResult { LoggedIn, NoAnswer, Foreign, Refused };
+
     void Run();
-    // One connection from connect to the end of its receive loop; false when it never logged in.
+    // One connection from connect to the end of its receive loop.
     void Session(char* receive);
-    bool Login(char* receive);
+    LoginResult Login(char* receive);
     void ReceiveLoop(char* receive);
     // Sends only while the thread is wanted, then pauses 100 ms.
     void SendWithPause(const std::string& line);
@@ -130,6 +145,10 @@ private:
     std::atomic<uint32_t> stopRequested_{0};
     std::atomic<uint32_t> connected_{0};
     std::atomic<bool> threadWanted_{false};   // the thread handle is held (not yet given up)
+    // Worker only: a refused password and a stranger on the console port are reported once until
+    // the next login, or the next game greeting, clears them.
+    bool refusedReported_ = false;
+    bool foreignReported_ = false;
     std::mutex lifeLock_;                      // one Logout/Quit at a time
     mutable std::mutex autoLock_;              // the automatic command index, shared by both threads
     std::thread thread_;

@@ -144,6 +144,22 @@ void Supervisor::Apply(CServerInfo& entry, const SupervisorDecision& d) {
     for (; i < d.events.size(); ++i) events_.AddEvent("%s", d.events[i].c_str());
 }
 
+void Supervisor::ReportStatuses(const LocalTime& local) {
+    // After the pass's own starts and stops, for every entry (also those behind a start that ended
+    // the loop), so the list never shows a dead process as running until its turn comes.
+    std::map<uint16_t, std::pair<uint32_t, ObservedStatus>> seen;
+    for (const auto& entry : servers_.entries) {
+        const ObservedStatus status = StatusOf(Observe(*entry, local), supervisorTicks);
+        const uint16_t port = entry->config.launch.serverPort;
+        const std::pair<uint32_t, ObservedStatus> now{entry->processId, status};
+        auto before = statuses_.find(port);
+        const bool changed = before == statuses_.end() ? status != ObservedStatus::AsLaunched : before->second != now;
+        seen[port] = now;
+        if (changed) actions_.statusObserved(*entry, status);
+    }
+    statuses_ = std::move(seen);
+}
+
 bool Supervisor::Dispatch(size_t& index, SupervisorAction action) {
     switch (action) {
         case SupervisorAction::None:
@@ -151,13 +167,12 @@ bool Supervisor::Dispatch(size_t& index, SupervisorAction action) {
         case SupervisorAction::Start:
             actions_.startServerAt(index);
             return false;
-        case SupervisorAction::RestartIfEmpty: {
-            CServerInfo& entry = *servers_.entries[index];
-            if (entry.console && entry.console->Figures().listedPlayers > 0) return false;
+        case SupervisorAction::RestartIfEmpty:
+            // Decide has already held back a running server with listed players. The halt closes the
+            // console, and its player list goes with it.
             actions_.haltServer(index);
             actions_.startServerAt(index);
             return false;
-        }
         case SupervisorAction::Restart:
             actions_.haltServer(index);
             actions_.startServerAt(index);
@@ -203,6 +218,7 @@ void Supervisor::Tick() {
     if (actions_.enableStopAllButtons) actions_.enableStopAllButtons(lines > 0);
 
     if (supervisorTicks < kMaxTicks) ++supervisorTicks;
+    if (actions_.statusObserved) ReportStatuses(local);
 
     if (Elapsed(now, lastSaveTick) > kSaveIntervalMs) {
         lastSaveTick = now;

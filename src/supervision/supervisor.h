@@ -14,7 +14,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <set>
+#include <utility>
 
 #include "eventlog/event_log.h"
 #include "platform/clock.h"
@@ -50,6 +52,9 @@ struct SupervisorActions {
     // Optional. Whether another program holds the entry's game port; empty: a bind probe on the
     // entry's bind address. Asked only for entries whose process does not run.
     std::function<bool(const CServerInfo&)> gamePortTaken;
+    // Optional. After each pass, for every entry whose observed status (or process) changed: what the
+    // supervisor saw of it, for its status line.
+    std::function<void(const CServerInfo&, ObservedStatus)> statusObserved;
 };
 
 class Supervisor {
@@ -82,6 +87,7 @@ private:
     void Apply(CServerInfo& entry, const SupervisorDecision& d);
     // Carries the decision out; false when the tick's loop ends here.
     bool Dispatch(size_t& index, SupervisorAction action);
+    void ReportStatuses(const LocalTime& local);
 
     Clock& clock_;
     EventLogList& events_;
@@ -89,6 +95,8 @@ private:
     CServerInfoArray& servers_;
     SupervisorActions actions_;
     std::set<uint16_t> portTakenReported_;  // game ports whose foreign holder was reported
+    // Per game port: the process identifier and the status last reported for it.
+    std::map<uint16_t, std::pair<uint32_t, ObservedStatus>> statuses_;
 };
 
 }  // namespace hm

@@ -79,7 +79,9 @@ void ConsoleUpkeep(SupervisorDecision& d, const EntryObservation& e, const Super
         d.repeatMinutes = e.repeatMinutes + 1;
         d.minuteTicks = 0;
     }
-    if (c.autoRepeat && d.repeatMinutes >= c.autoRepeatMinutes) {
+    // A stored period of 0 would send the commands on every pass; the shortest period is one minute.
+    const uint32_t period = c.autoRepeatMinutes < 1 ? 1 : c.autoRepeatMinutes;
+    if (c.autoRepeat && d.repeatMinutes >= period) {
         d.repeatMinutes = 0;
         d.sendAutoCommands = true;
     }
@@ -98,7 +100,9 @@ bool IsMeridianConnection(std::string_view name) {
     return true;
 }
 
-SupervisorDecision Decide(const EntryObservation& e, const SupervisorInputs& in) {
+namespace {
+
+SupervisorDecision Checks(const EntryObservation& e, const SupervisorInputs& in) {
     SupervisorDecision d;
     d.selectiveIdleTicks = e.selectiveIdleTicks;
     d.minuteTicks = e.minuteTicks;
@@ -171,6 +175,36 @@ SupervisorDecision Decide(const EntryObservation& e, const SupervisorInputs& in)
         Choose(d, SupervisorAction::Start, Format("Server %u: Not running yet-> Starting...", port));
     }
     return d;
+}
+
+}  // namespace
+
+SupervisorDecision Decide(const EntryObservation& e, const SupervisorInputs& in) {
+    SupervisorDecision d = Checks(e, in);
+    // A running server whose console lists players waits for them to leave; nothing is started, so
+    // the pass goes on with the others. A process known to be dead is restarted whatever its console
+    // still lists: those players are gone with it.
+    if (d.action == SupervisorAction::RestartIfEmpty && e.running && e.hasConsole && e.console.listedPlayers > 0)
+        d.action = SupervisorAction::None;
+    return d;
+}
+
+ObservedStatus StatusOf(const EntryObservation& e, uint32_t supervisorTicks) {
+    if (!e.started || e.running) return ObservedStatus::AsLaunched;
+    if (e.gamePortTaken) return ObservedStatus::PortInUse;
+    const bool heldBySchedule = e.scheduleEnabled && !e.isRunTime;
+    if (supervisorTicks > kStartupTicks && !heldBySchedule) return ObservedStatus::Restarting;
+    return ObservedStatus::NotRunning;
+}
+
+const char* StatusText(ObservedStatus status) {
+    switch (status) {
+        case ObservedStatus::NotRunning: return "Not running";
+        case ObservedStatus::Restarting: return "Restarting";
+        case ObservedStatus::PortInUse: return "Postponed (port in use)";
+        case ObservedStatus::AsLaunched: break;
+    }
+    return "";
 }
 
 }  // namespace hm

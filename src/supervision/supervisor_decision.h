@@ -21,7 +21,7 @@ namespace hm {
 enum class SupervisorAction {
     None,
     Start,           // start the entry; ends the tick's loop
-    RestartIfEmpty,  // halt and start unless the console lists players; ends the loop either way
+    RestartIfEmpty,  // halt and start; ends the loop (Decide gives None while a running server lists players)
     Restart,         // halt and start; the loop goes on
     Stop,            // halt, keeping the entry; the loop goes on
     Remove,          // remove the entry; the loop decides the entry that moved into its place
@@ -100,6 +100,16 @@ inline constexpr uint32_t kLastWordsMs = 3000;
 inline constexpr uint32_t kStartupTicks = 4;         // ticks during which nothing is (re)started for not running
 
 SupervisorDecision Decide(const EntryObservation& entry, const SupervisorInputs& inputs);
+
+// What the status list says about an entry beyond its launch: the process the entry holds has ended
+// and is not yet restarted, is about to be restarted, or cannot be because another program holds the
+// game port. AsLaunched: the line shows what the last start or stop made of it.
+enum class ObservedStatus { AsLaunched, NotRunning, Restarting, PortInUse };
+
+// `supervisorTicks` as the pass that observed the entry decided with it.
+ObservedStatus StatusOf(const EntryObservation& entry, uint32_t supervisorTicks);
+// The status column's text; "" for AsLaunched.
+const char* StatusText(ObservedStatus status);
 
 // "Meridian Online" whatever the case, the connection name that the mode switch watches.
 bool IsMeridianConnection(std::string_view connectionName);

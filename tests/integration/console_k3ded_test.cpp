@@ -3,6 +3,7 @@
 // is what the operator sees in the event list and what reached the game server's console.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -352,6 +353,81 @@ TEST_F(ConsoleK3dedTest, HungServerIsKilledAndRestartedAfterTheConsoleTimeout) {
     ASSERT_EQ(Send("stop-exit", answer), 0) << answer;
     ASSERT_EQ(server->Wait(120000), Process::WaitResult::Exited) << Events();
     EXPECT_TRUE(WaitFor([&] { return GameServerPids().empty(); }, 30)) << Events();
+}
+
+TEST_F(ConsoleK3dedTest, KilledServersWithPlayersAreRestartedOnePerPass) {
+    tickMs = 1000;
+    // A second server behind the first in the list.
+    CServerConfig second = configs.configs[0];
+    second.game.gameName = "Second";
+    unsigned secondPort = 0, secondConsole = 0;
+    do {
+        secondPort = FindFreeTcpPort();
+        secondConsole = FindFreeTcpPort();
+    } while (secondPort == gamePort || secondPort == consolePort || secondConsole == gamePort ||
+             secondConsole == consolePort || secondConsole == secondPort);
+    second.launch.serverPort = static_cast<uint16_t>(secondPort);
+    second.game.remoteConsolePort = static_cast<uint16_t>(secondConsole);
+    configs.configs.push_back(second);
+    ASSERT_TRUE(configs.Store((root / "work/cfg").string(), nullptr));
+    server = Process::Spawn("/usr/bin/env",
+                            environment + "HALDMOOR3_TIMER_MS=" + std::to_string(tickMs) + " " + BinDir() +
+                                "/haldmoor3 --headless",
+                            (root / "work").string(), EventsFile());
+    ASSERT_TRUE(server);
+    ASSERT_TRUE(WaitFor([&] { return Contains(Events(), "Initialization completed."); })) << Events();
+    std::string output;
+    ASSERT_EQ(Send("start Console Second", output), 0) << output;
+    const std::string secondRecord = (root / "game/custom/cache" / std::to_string(secondPort) / "k3ded.record").string();
+    ASSERT_TRUE(WaitFor([&] { return Contains(Record(), "command $players") && Contains(ReadFile(secondRecord), "command $players"); }))
+        << Events();
+
+    ASSERT_EQ(RunClient("join Alice"), 0);
+    ASSERT_EQ(RunClient("join Bob"), 0);
+    ASSERT_TRUE(WaitFor([&] { return Contains(Events(), Server(": 2 player(s) assumed.")); })) << Events();
+    std::this_thread::sleep_for(std::chrono::seconds(2));   // the list that shows both has arrived
+
+    // The PID column of the status answer names each server's process.
+    auto pidOf = [&](unsigned port) {
+        std::string status;
+        Send("status", status);
+        const size_t at = status.find("\t" + std::to_string(port) + "\t");
+        if (at == std::string::npos) return -1;
+        const size_t line = status.rfind('\n', at);
+        return std::atoi(status.c_str() + (line == std::string::npos ? 0 : line + 1));
+    };
+    const int firstPid = pidOf(gamePort), secondPid = pidOf(secondPort);
+    ASSERT_GT(firstPid, 0);
+    ASSERT_GT(secondPid, 0);
+    ASSERT_EQ(std::system(("kill -9 " + std::to_string(firstPid) + " " + std::to_string(secondPid)).c_str()), 0);
+
+    const std::string secondServer = "Server " + std::to_string(secondPort);
+    auto launchesOf = [&](const std::string& name) { return Count(Events(), name + ": Launched - TCP/IP."); };
+    ASSERT_TRUE(WaitFor([&] { return Launches() == 2 && launchesOf(secondServer) == 2; }, 60)) << Events();
+    const std::string events = Events();
+    const size_t firstRestart = events.find(Server(": Not running anymore -> Restart."));
+    const size_t secondRestart = events.find(secondServer + ": Not running anymore -> Restart.");
+    ASSERT_NE(firstRestart, std::string::npos) << events;
+    ASSERT_NE(secondRestart, std::string::npos) << events;
+    // One restart per pass, whichever entry comes first in the list: the earlier one is launched
+    // before the later one is decided.
+    const bool firstEarlier = firstRestart < secondRestart;
+    const std::string earlierLaunch = (firstEarlier ? Server("") : secondServer) + ": Launched - TCP/IP.";
+    const size_t launched = events.find(earlierLaunch, std::min(firstRestart, secondRestart));
+    EXPECT_LT(launched, std::max(firstRestart, secondRestart)) << events;
+    // Each was restarted once, and each runs again under a new process that the status line shows.
+    EXPECT_EQ(Count(events, Server(": Not running anymore -> Restart.")), 1u) << events;
+    EXPECT_TRUE(WaitFor([&] {
+        const int a = pidOf(gamePort), b = pidOf(secondPort);
+        return a > 0 && b > 0 && a != firstPid && b != secondPid;
+    })) << Events();
+    std::string status;
+    ASSERT_EQ(Send("status", status), 0);
+    EXPECT_EQ(Count(status, "\tRunning - TCP/IP\n"), 2u) << status;
+    EXPECT_TRUE(WaitFor([&] { return Contains(Record(), "command $players"); })) << Events();
+
+    ASSERT_EQ(Send("stop-exit", output), 0) << output;
+    ASSERT_EQ(server->Wait(120000), Process::WaitResult::Exited) << Events();
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/socket.h"
 
 namespace hm {
 namespace {
@@ -375,6 +376,47 @@ TEST_F(ServerManagerTest, ReattachVisitsEveryEntryByItsKind) {
     EXPECT_EQ(seen, lines);
     child->Terminate();
     child->Wait(2000);
+}
+
+TEST_F(ServerManagerTest, StatusLineShowsWhatTheSupervisorSawOfADeadProcess) {
+    // Two re-attached servers whose processes then die; another program holds the second's game port.
+    TcpSocket holder;
+    ASSERT_TRUE(holder.Create(SocketType::Datagram) && holder.Bind(0, 0));
+    const uint16_t heldPort = holder.LocalPort();
+    TcpSocket probe;
+    ASSERT_TRUE(probe.Create(SocketType::Datagram) && probe.Bind(0, 0));
+    const uint16_t freePort = probe.LocalPort();
+    probe.Close();
+    CServerInfoArray stored;
+    std::vector<std::unique_ptr<Process>> children;
+    for (uint16_t port : {freePort, heldPort}) {
+        children.push_back(Process::Spawn("/bin/sleep", "30", folder.string(), ""));
+        ASSERT_TRUE(children.back());
+        auto entry = std::make_unique<CServerInfo>(Config(port, "Dies"));
+        entry->processId = children.back()->Pid();
+        stored.entries.push_back(std::move(entry));
+    }
+    stdfs::create_directories(folder / "cfg");
+    ASSERT_TRUE(stored.Store((folder / "cfg").string(), nullptr));
+    context.attach = [](uint32_t pid, const CServerConfig&) { return Process::Attach(pid, ""); };
+    ServerManager manager(context);
+    manager.StartUp();
+    for (auto& child : children) {
+        child->Terminate();
+        child->Wait(2000);
+    }
+    auto statusOf = [&](uint16_t port) {
+        for (const StatusLine& line : manager.StatusLines())
+            if (line.portNumber == port) return line.status;
+        return std::string("(no line)");
+    };
+    EXPECT_EQ(statusOf(freePort), "Running");
+    manager.SupervisorTick();
+    EXPECT_EQ(statusOf(freePort), "Not running");
+    EXPECT_EQ(statusOf(heldPort), "Postponed (port in use)");
+    for (int i = 0; i < 4; ++i) manager.SupervisorTick();  // the restart is due at the next pass
+    EXPECT_EQ(statusOf(freePort), "Restarting");
+    EXPECT_EQ(view.Filter("line: " + std::to_string(freePort)).back(), "line: " + std::to_string(freePort) + " Restarting");
 }
 
 TEST_F(ServerManagerTest, ExitCommandsResetUpdateAttemptsAboveOneAndClose) {

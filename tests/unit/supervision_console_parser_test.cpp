@@ -89,7 +89,9 @@ TEST(ConsoleNormalize, TurnsRawBytesIntoNulSeparatedLines) {
         {"control byte takes four more with it", std::string("\x01\x10\x20\x30Name"), "ame" + end},
         {"control byte with exactly three after it", std::string("ab\x01xyz"), "ab" + end},
         {"control byte with two after it drops itself only", std::string("ab\x01xy"), "abxy" + end},
-        {"other high bytes are control bytes", std::string("a\xE9" "bcdef"), "af" + end},
+        {"other printable Windows-1252 letters stay", "Bj\xE9rn \xA0\xD8\xFF!", "Bj\xE9rn \xA0\xD8\xFF!" + end},
+        {"a name with such a letter leaves the next line whole", "Bj\xE9rn has joined\r\nX", "Bj\xE9rn has joined" + std::string(1, '\0') + "X" + end},
+        {"bytes 0x80 to 0x9F are control bytes", std::string("a\x85" "bcdef"), "af" + end},
         {"the NUL at the end of a burst", std::string("hi\0", 3), "hi" + end},
     };
     for (const Case& c : cases) EXPECT_EQ(Normalized(c.in), c.out) << c.what;
@@ -138,6 +140,8 @@ std::string NormalizedByteByByte(const std::string& in, size_t capacity) {
         } else if (!spelled.empty()) {
             if (limit - out.size() < 2) break;
             out += spelled;
+        } else if (c >= 0xA0) {
+            out += static_cast<char>(c);
         } else {
             const size_t following = in.size() - i - 1;
             if (following >= 3) i += following < 4 ? following : 4;
@@ -151,7 +155,7 @@ TEST(ConsoleNormalize, WideCopiesAgreeWithByteByByteRules) {
     std::mt19937 random(11);
     // Mostly long printable runs so that the wide paths are taken, with every kind of special byte
     // sprinkled in at random places: breaks, spelled letters, controls, DEL and high bytes.
-    const std::string specials = std::string("\r\n\x7F\x01\x1F\x80\xFF\xE4\xDF\xC4\xE9\0", 12);
+    const std::string specials = std::string("\r\n\x7F\x01\x1F\x80\x9F\xFF\xE4\xDF\xC4\xE9\xA0\0", 14);
     for (int round = 0; round < 2000; ++round) {
         std::string in(random() % 300, '\0');
         for (char& c : in)

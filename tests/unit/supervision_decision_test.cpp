@@ -61,6 +61,17 @@ TEST(SupervisorDecision, ChoosesTheActionAndItsEvent) {
         {"died, console silent since", [](EntryObservation& e, SupervisorInputs&) {
              e.running = false; e.console.lastReceiveTick = kNow - 3000; },
          A::RestartIfEmpty, {"Server 2092: Not running anymore -> Restart."}},
+        {"died with players still listed: restarted all the same", [](EntryObservation& e, SupervisorInputs&) {
+             e.running = false; e.console.listedPlayers = 2; e.console.lastReportedCount = 2;
+             e.console.lastReceiveTick = kNow - 30000; },
+         A::RestartIfEmpty, {"Server 2092: Not running anymore -> Restart."}},
+        {"crashed with players listed: waits without ending the pass", [](EntryObservation& e, SupervisorInputs&) {
+             e.console.dataCorruption = true; e.console.listedPlayers = 1; e.console.lastReportedCount = 1; },
+         A::None, {"Server 2092 crashed"}},
+        {"crashed and died with players listed", [](EntryObservation& e, SupervisorInputs&) {
+             e.running = false; e.console.dataCorruption = true; e.console.listedPlayers = 1;
+             e.console.lastReportedCount = 1; e.console.lastReceiveTick = kNow - 30000; },
+         A::RestartIfEmpty, {"Server 2092 crashed"}},
         {"died while a selective server has players", [](EntryObservation& e, SupervisorInputs& in) {
              e.running = false; e.hasConsole = false; in.selectiveBusy = true; },
          A::RestartIfEmpty, {"Server 2092: Not running anymore -> Restart."}},
@@ -268,6 +279,8 @@ TEST(SupervisorDecision, KeepAliveAndRepeatedCommands) {
         {0, 3, 0, true, 1, false, 0, 0, true},   // a minute passed: sent, count restarts
         {0, 2, 4, true, 5, false, 3, 4, false},  // not yet
         {0, 3, 4, true, 5, false, 0, 0, true},
+        {0, 0, 0, true, 0, false, 1, 0, false},  // a stored period of 0 counts as one minute
+        {0, 3, 0, true, 0, false, 0, 0, true},
     };
     for (const Case& c : cases) {
         EntryObservation e = RunningWithConsole();
@@ -281,6 +294,32 @@ TEST(SupervisorDecision, KeepAliveAndRepeatedCommands) {
         EXPECT_EQ(d.minuteTicks, c.minuteAfter) << c.minuteTicks;
         EXPECT_EQ(d.repeatMinutes, c.repeatAfter) << c.repeatMinutes;
         EXPECT_EQ(d.sendAutoCommands, c.send) << c.repeatMinutes;
+    }
+}
+
+TEST(SupervisorDecision, StatusFollowsTheObservedProcess) {
+    using S = ObservedStatus;
+    struct Case {
+        const char* name;
+        bool started, running, portTaken, outOfSchedule;
+        uint32_t ticks;
+        S status;
+    } cases[] = {
+        {"running", true, true, false, false, 9, S::AsLaunched},
+        {"stopped", false, false, false, false, 9, S::AsLaunched},
+        {"died during the start-up ticks", true, false, false, false, 4, S::NotRunning},
+        {"died, restart due", true, false, false, false, 5, S::Restarting},
+        {"died out of its schedule", true, false, false, true, 9, S::NotRunning},
+        {"exited because its port is held", true, false, true, false, 9, S::PortInUse},
+    };
+    for (const Case& c : cases) {
+        EntryObservation e;
+        e.started = c.started;
+        e.running = c.running;
+        e.gamePortTaken = c.portTaken;
+        e.scheduleEnabled = c.outOfSchedule;
+        e.isRunTime = !c.outOfSchedule;
+        EXPECT_EQ(StatusOf(e, c.ticks), c.status) << c.name;
     }
 }
 

@@ -98,6 +98,12 @@ public:
         Send(bytes);
     }
     void Send(const std::string& bytes) { client_.SendBytes(bytes.data(), bytes.size()); }
+    // Ends the connection from this side, as a server does that goes away; Accept may follow.
+    void Hangup() {
+        client_.Close();
+        if (reader_.joinable()) reader_.join();
+        firstBurst_ = true;
+    }
 
     bool WaitFor(const std::string& text, std::chrono::milliseconds limit = 10s) {
         const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -398,6 +404,79 @@ TEST_F(RemoteConsoleFixture, LogoutTwiceAndQuit) {
         EXPECT_TRUE(peer.WaitFor("quit\r\nsay bye\r\n"));
         EXPECT_FALSE(console->Figures().quitByAdmin);
         EXPECT_FALSE(console->IsConnected());
+    }
+}
+
+TEST_F(RemoteConsoleFixture, AServerThatClosesTheConsoleHasItsLastWordsReadItsPlayersClearedAndIsReconnected) {
+    ScriptedPeer peer(LoopbackAddress(), port);
+    auto console = Make();
+    ASSERT_TRUE(peer.AcceptAndLogin("secret"));
+    ASSERT_TRUE(peer.WaitFor("$players\r\n"));
+    peer.Burst("[Remote] $players\r\nPNum Name\r\n0   Server\r\n1   Alice\r\n2   Bob\r\n");
+    ASSERT_TRUE(WaitUntil([&] { return console->Figures().listedPlayers == 2; }));
+
+    // The last burst goes out and the server hangs up at once, before any second of silence.
+    peer.Burst(">Carol has joined the game\r\n");
+    peer.Hangup();
+    EXPECT_TRUE(WaitUntil([&] { return !console->IsConnected() && console->Figures().listedPlayers == 0; }));
+    bool sawJoin = false;
+    for (const std::string& line : events.Lines()) sawJoin |= line.find("Player 'Carol' has joined.") != std::string::npos;
+    EXPECT_TRUE(sawJoin);
+
+    ASSERT_TRUE(peer.AcceptAndLogin("secret"));   // the reconnect after the pause
+    EXPECT_TRUE(WaitUntil([&] { return console->IsConnected(); }));
+    console->Logout();
+}
+
+TEST_F(RemoteConsoleFixture, ARefusedPasswordIsReportedOnceAndKeepsTheConsoleAlive) {
+    // The game's refusal, and a server that only hangs up after the password.
+    for (const std::string reply : {std::string("Invalid password.\r\n") + '\0', std::string()}) {
+        const size_t first = events.Lines().size();
+        settings.port = port = FindFreeTcpPort();   // the hang-ups leave the last port in TIME_WAIT
+        ScriptedPeer peer(LoopbackAddress(), port);
+        ASSERT_TRUE(peer.Bound());
+        auto console = Make();
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            ASSERT_TRUE(peer.Accept(10000));
+            peer.Send(std::string("Kelvane 3 Dedicated Server - remote console\r\nPassword:\r\n") + '\0');
+            ASSERT_TRUE(peer.WaitFor("secret\r\n"));
+            if (!reply.empty()) peer.Send(reply);
+            peer.Hangup();
+        }
+        ASSERT_TRUE(peer.Accept(10000));   // a third attempt: the second refusal has been judged
+        const Tick now = clock.TickCount();
+        EXPECT_LT(Elapsed(now, console->Figures().lastReceiveTick), 10000u) << reply;
+        console->Logout();
+        size_t reports = 0;
+        const std::vector<std::string> lines = events.Lines();
+        for (size_t i = first; i < lines.size(); ++i)
+            reports += lines[i].find("Server 27015: remote console refused the password.") != std::string::npos;
+        EXPECT_EQ(reports, 1u) << reply;
+    }
+}
+
+TEST_F(RemoteConsoleFixture, ThePasswordGoesOnlyToAPeerThatGreetsLikeTheGame) {
+    for (const std::string greeting : {std::string("Welcome to another service\r\n"), std::string("Password:\r\n"),
+                                       std::string("Kelvane 3 Dedicated Server\r\n")}) {
+        const size_t first = events.Lines().size();
+        settings.port = port = FindFreeTcpPort();   // the hang-ups leave the last port in TIME_WAIT
+        ScriptedPeer peer(LoopbackAddress(), port);
+        ASSERT_TRUE(peer.Bound());
+        auto console = Make();
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            ASSERT_TRUE(peer.Accept(10000));
+            peer.Send(greeting);
+            // The client judges the greeting and hangs up; the peer's reader then ends.
+            ASSERT_TRUE(WaitUntil([&] { return !console->IsConnected(); })) << greeting;
+            peer.Hangup();
+        }
+        console->Logout();
+        EXPECT_EQ(peer.Received().find("secret"), std::string::npos) << greeting;
+        size_t reports = 0;
+        const std::vector<std::string> lines = events.Lines();
+        for (size_t i = first; i < lines.size(); ++i)
+            reports += lines[i].find("answered without the game's greeting; password not sent.") != std::string::npos;
+        EXPECT_EQ(reports, 1u) << greeting;
     }
 }
 

@@ -166,7 +166,7 @@ TEST_F(SupervisorTest, RemovalAndStopsDoNotEndTheLoop) {
     EXPECT_TRUE(Saw("Server 2093 remote console timeout (crashed?)"));
 }
 
-TEST_F(SupervisorTest, RestartIfEmptyWaitsForListedPlayersAndStillEndsTheLoop) {
+TEST_F(SupervisorTest, RestartIfEmptyWaitsForListedPlayersWithoutHoldingUpTheOthers) {
     FakeConsole* crashed = nullptr;
     Add(2092, kRunning, &crashed);
     crashed->figures.dataCorruption = true;
@@ -175,12 +175,38 @@ TEST_F(SupervisorTest, RestartIfEmptyWaitsForListedPlayersAndStillEndsTheLoop) {
     Supervisor s(clock, events, configs, servers, Actions());
     s.supervisorTicks = 5;
     TickAfterPeriod(s);
-    EXPECT_TRUE(done.empty());
+    EXPECT_EQ(done, (std::vector<std::string>{"start 2093"}));
     EXPECT_TRUE(Saw("Server 2092 crashed"));
 
     crashed->figures.listedPlayers = 0;
-    for (int i = 0; i < 5 && done.empty(); ++i) TickAfterPeriod(s);
+    for (int i = 0; i < 5 && done.size() == 1; ++i) TickAfterPeriod(s);
+    EXPECT_EQ(done, (std::vector<std::string>{"start 2093", "halt 2092", "start 2092"}));
+}
+
+TEST_F(SupervisorTest, DeadServersWithListedPlayersAreRestartedOnePerPassAndShownAsSuch) {
+    FakeConsole* first = nullptr;
+    FakeConsole* second = nullptr;
+    Add(2092, kDead, &first);
+    Add(2093, kRunning);
+    Add(2094, kDead, &second);
+    for (FakeConsole* c : {first, second}) c->figures.listedPlayers = c->figures.lastReportedCount = 2;
+    std::vector<std::string> statuses;
+    SupervisorActions actions = Actions();
+    actions.statusObserved = [&](const CServerInfo& e, ObservedStatus st) {
+        statuses.push_back(std::to_string(e.config.launch.serverPort) + " " + StatusText(st));
+    };
+    Supervisor s(clock, events, configs, servers, std::move(actions));
+    s.supervisorTicks = 3;
+    TickAfterPeriod(s);
+    EXPECT_EQ(statuses, (std::vector<std::string>{"2092 Not running", "2094 Not running"}));
+    TickAfterPeriod(s);  // the last start-up tick: the restarts are due from the next pass on
+    EXPECT_TRUE(done.empty());
+    TickAfterPeriod(s);
     EXPECT_EQ(done, (std::vector<std::string>{"halt 2092", "start 2092"}));
+    TickAfterPeriod(s);
+    EXPECT_EQ(done, (std::vector<std::string>{"halt 2092", "start 2092", "halt 2094", "start 2094"}));
+    EXPECT_EQ(statuses, (std::vector<std::string>{"2092 Not running", "2094 Not running", "2092 Restarting",
+                                                  "2094 Restarting", "2092 ", "2094 "}));
 }
 
 TEST_F(SupervisorTest, AFailedStartEndsTheTick) {

@@ -253,6 +253,18 @@ int TcpSocket::Receive(char* buffer, int size, int flags) {
     return result;
 }
 
+bool TcpSocket::PeerClosed() {
+    int fd = -1, wake = -1;
+    if (!BeginUse(fd, wake)) return false;
+    pollfd p{fd, static_cast<short>(POLLRDHUP), 0};
+    int r;
+    do {
+        r = ::poll(&p, 1, 0);
+    } while (r < 0 && errno == EINTR);
+    EndUse();
+    return r == 1 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
 void TcpSocket::SetReceiveTimeout(uint32_t ms) { receiveTimeoutMs_ = ms; }
 
 void TcpSocket::SetSendTimeout(uint32_t ms) { sendTimeoutMs_ = ms; }
