@@ -126,6 +126,36 @@ TEST_F(InstanceTest, SecondStartsReachTheRunningInstanceAndExitEndsIt) {
     EXPECT_EQ(RunToEnd("--send status", output), 1);
 }
 
+TEST_F(InstanceTest, CommandsTravelAsListsOfWordsFromALongRuntimeFolder) {
+    // Longer than a socket file name may be: the channel must still work.
+    const stdfs::path longRun = root / "run" / std::string(120, 'r');
+    stdfs::create_directories(longRun);
+    environment += "XDG_RUNTIME_DIR=" + longRun.string() + " ";
+    server = Start("--headless", serverOutput());
+    ASSERT_TRUE(server);
+    ASSERT_TRUE(WaitForOutput("Initialization completed.")) << ServerText();
+
+    struct Case { std::string arguments; int code; std::string answer; };
+    const Case cases[] = {
+        {"--send status", 0, "PID\tName\tMission\tGame type\tPort\tStatus\n"},
+        {"--send status now", 1, "Error: usage: status\n"},
+        {"--send exit please", 1, "Error: usage: exit\n"},
+        {"--send start", 1, "Error: usage: start NAME...\n"},
+        {"--send import a b", 1, "Error: usage: import MAIN [--batch FILE]\n"},
+        // The newline is part of the name, not a second command "exit".
+        {"--send start \"Alpha\nexit\"", 1, "Error: no configuration named \"Alpha\nexit\".\n"},
+        {"--send start " + std::string(70000, 'n'), 1, "Error: request too large.\n"},
+    };
+    for (const Case& c : cases) {
+        std::string output;
+        EXPECT_EQ(RunToEnd(c.arguments, output), c.code) << c.arguments.substr(0, 40);
+        EXPECT_EQ(output, c.answer) << c.arguments.substr(0, 40);
+    }
+    std::string output;
+    ASSERT_EQ(RunToEnd("--send exit", output), 0) << output;
+    ASSERT_EQ(server->Wait(30000), Process::WaitResult::Exited) << ServerText();
+}
+
 // The status line of a port: its PID column (0 when there is no such line or no process).
 uint32_t PidOnPort(const std::string& status, unsigned port) {
     size_t at = 0;
