@@ -308,10 +308,19 @@ void CServerLauncher::StopServer(CServerInfo& entry) {
 
     ctx_.clock.Sleep(kAfterStopPauseMs);
 
-    // Removes links rather than what they point to, and leaves a cache folder that is itself a link
-    // alone: nothing outside the server's own folder goes. Read-only files go too.
+    // The folder's name comes from the stored server list, which anyone may have edited: only a
+    // folder that, links resolved, lies inside the game's cache folder is deleted. Inside it, links
+    // are removed rather than what they point to, and read-only files go too.
     const std::string& cacheFolder = config.launch.tempDir;
-    if (!cacheFolder.empty()) fs::RemoveFolder(cacheFolder, true);
+    const std::string cacheRoot = ctx_.installation.GameFolder() + "/custom/cache";
+    if (!fs::ResolvedPath(cacheFolder).empty()) {
+        if (fs::LiesInsideFolder(cacheFolder, cacheRoot)) {
+            fs::RemoveFolder(cacheFolder, true);
+        } else {
+            ctx_.events.AddEvent("Server %u: Error: the cache folder '%s' is not inside '%s'; it is left in place.", port,
+                                 cacheFolder.c_str(), cacheRoot.c_str());
+        }
+    }
 
     const std::string& mission = config.game.missionFileName;
     bool shared = false;
