@@ -9,22 +9,30 @@ namespace hm {
 std::string EncodeCommand(const std::vector<std::string>& words) {
     std::string request;
     for (const auto& word : words) {
+        request += std::to_string(word.size());
+        request += ':';
         request += word;
-        request += '\n';
+        request += ',';
     }
     return request;
 }
 
-std::vector<std::string> DecodeCommand(const std::string& request) {
-    std::vector<std::string> words;
-    size_t start = 0;
-    while (start < request.size()) {
-        size_t end = request.find('\n', start);
-        if (end == std::string::npos) end = request.size();
-        words.push_back(request.substr(start, end - start));
-        start = end + 1;
+bool DecodeCommand(const std::string& request, std::vector<std::string>& words) {
+    words.clear();
+    size_t at = 0;
+    while (at < request.size()) {
+        size_t length = 0, digits = 0;
+        for (; at < request.size() && request[at] >= '0' && request[at] <= '9'; ++at, ++digits) {
+            if (digits == 9) return false;  // longer than any request
+            length = length * 10 + static_cast<size_t>(request[at] - '0');
+        }
+        if (digits == 0 || at >= request.size() || request[at] != ':') return false;
+        ++at;
+        if (request.size() - at < length + 1 || request[at + length] != ',') return false;
+        words.push_back(request.substr(at, length));
+        at += length + 1;
     }
-    return words;
+    return !words.empty();
 }
 
 std::string UsageText() {
@@ -58,6 +66,26 @@ bool ParsePort(const std::string& text, unsigned& port) {
     return port >= 1 && port <= 65535;
 }
 
+struct CommandForm {
+    const char* verb;
+    size_t minArguments, maxArguments;
+    const char* usage;
+};
+
+constexpr size_t kAny = static_cast<size_t>(-1);
+constexpr CommandForm kCommands[] = {
+    {"front", 0, 0, "front"},
+    {"exit", 0, 0, "exit"},
+    {"stop-exit", 0, 0, "stop-exit"},
+    {"stop-empty-exit", 0, 0, "stop-empty-exit"},
+    {"stop-all", 0, 0, "stop-all"},
+    {"stop-empty", 0, 0, "stop-empty"},
+    {"status", 0, 0, "status"},
+    {"start", 1, kAny, "start NAME..."},
+    {"stop", 1, kAny, "stop PORT..."},
+    {"import", 1, 3, "import MAIN [--batch FILE]"},
+};
+
 }  // namespace
 
 std::string ExecuteCommand(ServerManager& manager, const std::vector<std::string>& words, bool* closes) {
@@ -65,6 +93,14 @@ std::string ExecuteCommand(ServerManager& manager, const std::vector<std::string
     if (words.empty()) return "Error: empty command.\n";
     const std::string& verb = words[0];
     const std::vector<std::string> args(words.begin() + 1, words.end());
+    const CommandForm* form = nullptr;
+    for (const CommandForm& candidate : kCommands) {
+        if (verb == candidate.verb) form = &candidate;
+    }
+    if (!form) return "Error: unknown command: " + verb + "\n";
+    if (args.size() < form->minArguments || args.size() > form->maxArguments) {
+        return std::string("Error: usage: ") + form->usage + "\n";
+    }
 
     auto closing = [&](void (ServerManager::*command)()) {
         (manager.*command)();
@@ -84,25 +120,21 @@ std::string ExecuteCommand(ServerManager& manager, const std::vector<std::string
         return "OK\n";
     }
     if (verb == "status") return StatusText(manager);
-    if (verb == "start") {
-        if (args.empty()) return "Error: start needs at least one configuration name.\n";
-        return manager.StartByNames(args);
-    }
+    if (verb == "start") return manager.StartByNames(args);
     if (verb == "import") {
         // import MAIN [--batch FILE]
-        if (args.empty() || args[0].empty()) return "Error: import needs the main configuration file.\n";
+        if (args[0].empty()) return "Error: import needs the main configuration file.\n";
         std::string batch;
         if (args.size() == 3 && args[1] == "--batch") {
             batch = args[2];
         } else if (args.size() != 1) {
-            return "Error: usage: import MAIN [--batch FILE]\n";
+            return std::string("Error: usage: ") + form->usage + "\n";
         }
         bool ok = false;
         std::string answer = manager.ImportConfiguration(args[0], batch, &ok);
         return ok ? answer : "Error: " + answer;
     }
     if (verb == "stop") {
-        if (args.empty()) return "Error: stop needs at least one port.\n";
         std::vector<unsigned> ports;
         for (const auto& arg : args) {
             unsigned port = 0;
@@ -112,7 +144,7 @@ std::string ExecuteCommand(ServerManager& manager, const std::vector<std::string
         const size_t found = manager.StopServersOnPorts(ports);
         return "Stopped " + std::to_string(found) + " server(s).\n";
     }
-    return "Error: unknown command: " + verb + "\n";
+    return "Error: unknown command: " + verb + "\n";  // in the table, not handled: never reached
 }
 
 }  // namespace hm

@@ -1,7 +1,10 @@
 // Commands that a second start of the program hands to the running instance.
 //
-// The request is the command word and its arguments, one per line. Execute runs on the
-// user-interface thread (the caller posts it there) and returns the answer text for the sender.
+// The request is the command word and its arguments as a list: each word is sent as its length in
+// decimal, ':', its bytes and ',', so any byte (a newline, a blank, a NUL) stays inside its word.
+// Sender and receiver are the same build. Execute runs on the user-interface thread (the caller
+// posts it there), checks the argument count of every command and returns the answer text for the
+// sender; an answer that begins with "Error:" makes the sender end with a non-zero code.
 #pragma once
 
 #include <string>
@@ -12,7 +15,8 @@ namespace hm {
 class ServerManager;
 
 std::string EncodeCommand(const std::vector<std::string>& words);
-std::vector<std::string> DecodeCommand(const std::string& request);
+// False for anything but a complete, non-empty list of words.
+bool DecodeCommand(const std::string& request, std::vector<std::string>& words);
 
 // Runs one command on the manager. Sets *closes when the command ends the program.
 std::string ExecuteCommand(ServerManager& manager, const std::vector<std::string>& words, bool* closes);

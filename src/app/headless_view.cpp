@@ -22,6 +22,12 @@ bool HeadlessView::AskYesNo(const std::string& question) {
     return false;
 }
 
+PortAnswer HeadlessView::AskPort(const std::string& message, unsigned, unsigned&) {
+    std::fprintf(err_, "%s (answered: leave this server unstarted)\n", message.c_str());
+    std::fflush(err_);
+    return PortAnswer::LeaveServer;
+}
+
 void HeadlessView::RequestClose() {
     closeRequested_ = true;
     // The close ends the loop after the task that asked for it, like a posted close message.

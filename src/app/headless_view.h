@@ -2,7 +2,8 @@
 //
 // Used on the loop thread only. Every event-list line goes to stdout as the list shows it, flushed per
 // line, so a supervisor (systemd, a terminal, a test) sees each one at once. Questions are answered
-// "no" and file pickers "cancel": nobody is there to answer them.
+// "no" and file pickers "cancel": nobody is there to answer them. A port clash leaves only that one
+// server unstarted and never cancels the servers after it.
 #pragma once
 
 #include <cstdio>
@@ -29,6 +30,7 @@ public:
     std::unique_ptr<ProgressSteps> CreateProgress() override { return nullptr; }
     void MessageBox(const std::string& text) override;
     bool AskYesNo(const std::string& question) override;
+    PortAnswer AskPort(const std::string& message, unsigned nextFree, unsigned& chosen) override;
     bool PickFile(const std::string&, const std::string&, std::string&) override { return false; }
     void RequestClose() override;
 

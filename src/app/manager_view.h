@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "eventlog/event_log.h"
+#include "launch/port_search.h"
 #include "servers/progress.h"
 
 namespace hm {
@@ -37,6 +38,14 @@ public:
     virtual std::unique_ptr<ProgressSteps> CreateProgress() = 0;
     virtual void MessageBox(const std::string& text) = 0;
     virtual bool AskYesNo(const std::string& question) = 0;
+    // A port clash while servers are started: the message, the next free port offered in a port
+    // field. A window asks the operator (OK takes the port in `chosen`, cancel stops the rest of the
+    // list); a view nobody watches answers LeaveServer, which leaves only this server unstarted.
+    virtual PortAnswer AskPort(const std::string& message, unsigned nextFree, unsigned& chosen) {
+        chosen = nextFree;
+        return AskYesNo(message + "\nUse port " + std::to_string(nextFree) + " instead?") ? PortAnswer::UsePort
+                                                                                         : PortAnswer::CancelAll;
+    }
     // Returns false for cancel.
     virtual bool PickFile(const std::string& title, const std::string& filter, std::string& chosen) = 0;
     // Ends the main window's run after the current task (the shutdown sequence follows).

@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <future>
-#include <thread>
 
 #include "app/commands.h"
 #include "app/headless_loop.h"
@@ -73,61 +71,44 @@ uint32_t ConsoleTimeoutOverride() {
     return value >= 100 && value <= 3600000 ? value : 0;
 }
 
-// Receives commands of later starts and runs each on the loop thread; the answer travels back
-// through a promise so that the loop thread never waits for this one.
+// Receives commands of later starts and runs each on the loop thread. The channel's own thread
+// collects complete requests from every client side by side and never waits for the loop; the loop
+// hands each answer back when it has run the command.
 class CommandServer {
 public:
     CommandServer(HeadlessLoop& loop, ServerManager& manager) : loop_(loop), manager_(manager) {}
     ~CommandServer() { Stop(); }
 
-    bool Start(const std::string& path) {
-        if (!server_.Listen(path)) return false;
-        thread_ = std::thread([this] { Serve(); });
-        return true;
+    bool Start(const std::string& name) {
+        LocalServerOptions options;
+        options.tooLargeAnswer = "Error: request too large.\n";
+        options.closingAnswer = kShuttingDown;
+        return server_.Listen(name, options, [this](uint64_t id, const std::string& request) {
+            std::vector<std::string> words;
+            if (!DecodeCommand(request, words)) {
+                server_.Answer(id, "Error: malformed request.\n");
+            } else if (stopping_) {
+                server_.Answer(id, kShuttingDown);
+            } else {
+                loop_.Post([this, id, words] { server_.Answer(id, ExecuteCommand(manager_, words, nullptr)); });
+            }
+        });
     }
     // Called on the loop thread after the loop ended: commands already queued still get their
-    // answers; a command that comes later is told that the program is ending.
+    // answers; one that comes later is told that the program is ending.
     void Stop() {
-        stop_ = true;
+        stopping_ = true;
         loop_.RunPending();
-        if (thread_.joinable()) thread_.join();
         server_.Close();
     }
 
 private:
-    void Serve() {
-        while (!stop_) {
-            std::string request;
-            int connection = -1;
-            if (!server_.Accept(200, request, connection)) continue;
-            auto answer = std::make_shared<std::promise<std::string>>();
-            std::future<std::string> future = answer->get_future();
-            const std::vector<std::string> words = DecodeCommand(request);
-            loop_.Post([this, answer, words] {
-                bool closes = false;
-                answer->set_value(ExecuteCommand(manager_, words, &closes));
-            });
-            // The loop may be busy with a long stop; the sender waits as long as we do.
-            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-            bool ready = false;
-            while (!(ready = future.wait_for(std::chrono::milliseconds(100)) == std::future_status::ready)) {
-                if (stop_ || std::chrono::steady_clock::now() > until) break;
-            }
-            if (ready) {
-                server_.Answer(connection, future.get());
-            } else if (stop_) {
-                server_.Answer(connection, "Error: Haldmoor3 is shutting down.\n");
-            } else {
-                server_.Answer(connection, "Error: the running instance did not answer in time.\n");
-            }
-        }
-    }
+    static constexpr const char* kShuttingDown = "Error: Haldmoor3 is shutting down.\n";
 
     HeadlessLoop& loop_;
     ServerManager& manager_;
     LocalServer server_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
+    std::atomic<bool> stopping_{false};
 };
 
 int RunHeadless(JotwellBinding& jotwell, Registry& registry) {
@@ -153,7 +134,7 @@ int RunHeadless(JotwellBinding& jotwell, Registry& registry) {
         ServerManager manager(context);
         CommandServer commands(loop, manager);
         if (!commands.Start(InstanceSocketPath())) {
-            std::fprintf(stderr, "Cannot open the command socket %s; --send will not reach this instance.\n",
+            std::fprintf(stderr, "Cannot open the command channel %s; --send will not reach this instance.\n",
                          InstanceSocketPath().c_str());
         }
         manager.StartUp();

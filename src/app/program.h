@@ -11,7 +11,8 @@ namespace hm {
 
 int RunProgram(int argc, char** argv);
 
-// Path of the command socket beside the instance mutex.
+// Name of the command channel: a path in the runtime folder, beside the instance mutex. The channel
+// turns it into a short socket name, so a runtime folder of any length works.
 std::string InstanceSocketPath();
 
 }  // namespace hm

@@ -253,16 +253,16 @@ LaunchContext ServerManager::MakeLaunchContext(Clock& clock) {
     // Called while the manager is being built: the callbacks may use members only when they run.
     return LaunchContext{
         clock, events, systemInfo, installation, configs, servers, serverListLock,
-        // Port clash: the view is asked whether to take the next free port; no means cancel.
         [this](const std::string& message, unsigned nextFree, unsigned& chosen) {
-            chosen = nextFree;
-            return view_.AskYesNo(message + "\nUse port " + std::to_string(nextFree) + " instead?");
+            return view_.AskPort(message, nextFree, chosen);
         },
         [this](const std::string& text) { view_.MessageBox(text); },
         [this](const CServerInfo& entry) { UpdateLine(entry); },
         [this](unsigned port) { RemoveLine(port); },
         [this](CServerInfo& entry) { return MakeConsole(entry); },
         {},  // server output: the log folder's "<port>.out"
+        HostPortTaken,
+        HostPortHolder,
     };
 }
 

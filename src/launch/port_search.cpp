@@ -12,10 +12,11 @@ unsigned NextCandidate(unsigned port) { return port >= kHighestPort ? kLowestSea
 // candidates clashed, none is free and the search gives up instead of turning forever.
 constexpr unsigned kMaxCandidates = kHighestPort + 1;
 
-unsigned Search(unsigned wanted, const std::function<bool(unsigned)>& clashes) {
+// The list is asked first: it costs nothing, the host costs a system call.
+unsigned Search(unsigned wanted, const std::function<bool(unsigned)>& clashes, const HostPortCheck& takenOnHost) {
     unsigned candidate = wanted;
     for (unsigned tried = 0; tried < kMaxCandidates; ++tried) {
-        if (!clashes(candidate)) return candidate;
+        if (!clashes(candidate) && !(takenOnHost && takenOnHost(candidate))) return candidate;
         candidate = NextCandidate(candidate);
     }
     return 0;
@@ -23,34 +24,35 @@ unsigned Search(unsigned wanted, const std::function<bool(unsigned)>& clashes) {
 
 }  // namespace
 
-unsigned FindFreeGamePort(unsigned wanted, const CServerInfoArray& servers, const CGlobalOptions& options) {
+unsigned FindFreeGamePort(unsigned wanted, const CServerInfoArray& servers, const CGlobalOptions& options,
+                          const HostPortCheck& takenOnHost) {
     return Search(wanted, [&](unsigned candidate) {
         if (candidate == options.remoteInfo.port) return true;
         for (const auto& entry : servers.entries) {
             if (entry->config.launch.serverPort == candidate) return true;
         }
         return false;
-    });
+    }, takenOnHost);
 }
 
-unsigned FindFreeConsolePort(unsigned wanted, const CServerInfoArray& servers) {
+unsigned FindFreeConsolePort(unsigned wanted, const CServerInfoArray& servers, const HostPortCheck& takenOnHost) {
     return Search(wanted, [&](unsigned candidate) {
         for (const auto& entry : servers.entries) {
             const CGameSettings& game = entry->config.game;
             if (game.allowRemoteConsole && game.remoteConsolePort == candidate) return true;
         }
         return false;
-    });
+    }, takenOnHost);
 }
 
-unsigned FindFreeGameSpyPort(unsigned wanted, const CServerInfoArray& servers) {
+unsigned FindFreeGameSpyPort(unsigned wanted, const CServerInfoArray& servers, const HostPortCheck& takenOnHost) {
     return Search(wanted, [&](unsigned candidate) {
         for (const auto& entry : servers.entries) {
             const CServerConfig& config = entry->config;
             if (config.trackers.enabled && config.launch.gameSpyPort == candidate) return true;
         }
         return false;
-    });
+    }, takenOnHost);
 }
 
 }  // namespace hm

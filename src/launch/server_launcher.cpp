@@ -42,22 +42,54 @@ void CServerLauncher::CreateConsole(CServerInfo& entry) {
     entry.CreateConsole([this, &entry] { return ctx_.consoleFactory(entry); });
 }
 
-bool CServerLauncher::SettlePort(uint16_t& port, const char* what, const std::function<unsigned(unsigned)>& findFree) {
+bool HostPortTaken(PortProtocol protocol, unsigned port) {
+    return port <= kHighestPort && PortTakenOnHost(protocol, static_cast<uint16_t>(port));
+}
+
+std::string HostPortHolder(PortProtocol protocol, unsigned port) {
+    PortHolder holder;
+    if (port > kHighestPort || !FindPortHolder(protocol, static_cast<uint16_t>(port), holder)) return "";
+    return holder.name + " (process " + std::to_string(holder.pid) + ")";
+}
+
+struct CServerLauncher::PortQuestion {
+    const char* what;                                   // "Server (UDP)" and the like
+    PortProtocol protocol;
+    std::function<unsigned(unsigned)> findFree;         // the search, host included
+    std::function<std::string(unsigned)> listHolder;    // the entry of ours that holds a port, or ""
+};
+
+PortAnswer CServerLauncher::SettlePort(uint16_t& port, unsigned server, const PortQuestion& question) {
     unsigned wanted = port;
     for (;;) {
-        const unsigned free = findFree(wanted);
+        const unsigned free = question.findFree(wanted);
         if (free == wanted) break;
         if (ctx_.configs.globalOptions.autoChoosePorts && free != 0) {
             wanted = free;
             continue;
         }
         unsigned chosen = free;
-        if (!ctx_.askPort || !ctx_.askPort(PortInUseText(what, wanted), free, chosen)) return false;
+        const PortAnswer answer = ctx_.askPort ? ctx_.askPort(PortInUseText(question.what, wanted), free, chosen)
+                                               : PortAnswer::CancelAll;
+        if (answer == PortAnswer::LeaveServer) {
+            std::string holder = question.listHolder(wanted);
+            if (holder.empty() && ctx_.portHolder) holder = ctx_.portHolder(question.protocol, wanted);
+            const std::string what = PortInUseText(question.what, wanted);
+            const std::string inUse = what.substr(0, what.size() - 1);  // without its "!"
+            if (holder.empty()) {
+                ctx_.events.AddEvent("Server %u: %s; the server was not started.", server, inUse.c_str());
+            } else {
+                ctx_.events.AddEvent("Server %u: %s by %s; the server was not started.", server, inUse.c_str(),
+                                     holder.c_str());
+            }
+            return answer;
+        }
+        if (answer != PortAnswer::UsePort) return PortAnswer::CancelAll;
         // The dialog's field takes 1024 to 65535; anything else is asked again.
         wanted = (chosen >= kLowestSearchPort && chosen <= kHighestPort) ? chosen : wanted;
     }
     port = static_cast<uint16_t>(wanted);
-    return true;
+    return PortAnswer::UsePort;
 }
 
 CServerInfo& CServerLauncher::Append(std::unique_ptr<CServerInfo> entry) {
@@ -82,28 +114,59 @@ bool CServerLauncher::StartConfigurations(const std::vector<size_t>& configIndex
         CServerConfig& config = entry->config;
         CGameSettings& game = config.game;
 
-        if (!SettlePort(config.launch.serverPort, "Server (UDP)", [&](unsigned wanted) {
-                return FindFreeGamePort(wanted, ctx_.servers, options);
-            })) {
-            return false;
+        HostPortCheck udpTaken, tcpTaken;
+        if (ctx_.portTaken) {
+            udpTaken = [this](unsigned port) { return ctx_.portTaken(PortProtocol::Udp, port); };
+            tcpTaken = [this](unsigned port) { return ctx_.portTaken(PortProtocol::Tcp, port); };
         }
-        if (!game.allowRemoteConsole || game.consolePassword.empty()) {
-            // The program always supervises its servers through the console.
-            game.allowRemoteConsole = 1;
-            game.consolePassword = RandomString(ctx_.clock.TickCount());
-            const unsigned port = FindFreeConsolePort(game.remoteConsolePort, ctx_.servers);
-            if (port != 0) game.remoteConsolePort = static_cast<uint16_t>(port);
-        } else if (!SettlePort(game.remoteConsolePort, "Remote console (TCP)", [&](unsigned wanted) {
-                       return FindFreeConsolePort(wanted, ctx_.servers);
-                   })) {
-            return false;
+        auto holderOf = [this](auto holds) {
+            return [this, holds](unsigned port) {
+                if (port == ctx_.configs.globalOptions.remoteInfo.port && holds(nullptr, port)) {
+                    return std::string("the remote info server");
+                }
+                for (const auto& other : ctx_.servers.entries) {
+                    if (holds(other.get(), port)) return "server " + std::to_string(other->config.launch.serverPort);
+                }
+                return std::string();
+            };
+        };
+        const PortQuestion gameQuestion{
+            "Server (UDP)", PortProtocol::Udp,
+            [&](unsigned wanted) { return FindFreeGamePort(wanted, ctx_.servers, options, udpTaken); },
+            holderOf([](const CServerInfo* other, unsigned port) {
+                return !other || other->config.launch.serverPort == port;
+            })};
+        const PortQuestion consoleQuestion{
+            "Remote console (TCP)", PortProtocol::Tcp,
+            [&](unsigned wanted) { return FindFreeConsolePort(wanted, ctx_.servers, tcpTaken); },
+            holderOf([](const CServerInfo* other, unsigned port) {
+                return other && other->config.game.allowRemoteConsole && other->config.game.remoteConsolePort == port;
+            })};
+        const PortQuestion gameSpyQuestion{
+            "GameSpy (UDP)", PortProtocol::Udp,
+            [&](unsigned wanted) { return FindFreeGameSpyPort(wanted, ctx_.servers, udpTaken); },
+            holderOf([](const CServerInfo* other, unsigned port) {
+                return other && other->config.trackers.enabled && other->config.launch.gameSpyPort == port;
+            })};
+
+        const unsigned wantedGamePort = config.launch.serverPort;
+        PortAnswer answer = SettlePort(config.launch.serverPort, wantedGamePort, gameQuestion);
+        if (answer == PortAnswer::UsePort) {
+            if (!game.allowRemoteConsole || game.consolePassword.empty()) {
+                // The program always supervises its servers through the console.
+                game.allowRemoteConsole = 1;
+                game.consolePassword = RandomString(ctx_.clock.TickCount());
+                const unsigned port = consoleQuestion.findFree(game.remoteConsolePort);
+                if (port != 0) game.remoteConsolePort = static_cast<uint16_t>(port);
+            } else {
+                answer = SettlePort(game.remoteConsolePort, config.launch.serverPort, consoleQuestion);
+            }
         }
-        if (config.trackers.enabled &&
-            !SettlePort(config.launch.gameSpyPort, "GameSpy (UDP)", [&](unsigned wanted) {
-                return FindFreeGameSpyPort(wanted, ctx_.servers);
-            })) {
-            return false;
+        if (answer == PortAnswer::UsePort && config.trackers.enabled) {
+            answer = SettlePort(config.launch.gameSpyPort, config.launch.serverPort, gameSpyQuestion);
         }
+        if (answer == PortAnswer::CancelAll) return false;
+        if (answer == PortAnswer::LeaveServer) continue;
 
         if (!PrepareServerLaunch(config, ctx_.systemInfo, ctx_.installation, options, kLaunchStem,
                                  [this](const std::string& text) { Inform(text); })) {
@@ -237,7 +300,11 @@ void CServerLauncher::StopServer(CServerInfo& entry) {
     if (entry.process) {
         // The process object is either our own child or a re-attached one that proved to be this
         // server, so the signal cannot hit a stranger.
-        if (entry.process->Wait(0) != Process::WaitResult::Exited) entry.process->Terminate();
+        if (entry.process->Wait(0) != Process::WaitResult::Exited && entry.process->Terminate()) {
+            // A killed process is gone within moments; wait for it (bounded) so that its ports and
+            // files are free before anyone starts the server again.
+            entry.process->Wait(kKilledExitMs);
+        }
         entry.process.reset();
     }
     entry.processId = 0;
@@ -245,10 +312,19 @@ void CServerLauncher::StopServer(CServerInfo& entry) {
 
     ctx_.clock.Sleep(kAfterStopPauseMs);
 
-    // Removes links rather than what they point to, and leaves a cache folder that is itself a link
-    // alone: nothing outside the server's own folder goes. Read-only files go too.
+    // The folder's name comes from the stored server list, which anyone may have edited: only a
+    // folder that, links resolved, lies inside the game's cache folder is deleted. Inside it, links
+    // are removed rather than what they point to, and read-only files go too.
     const std::string& cacheFolder = config.launch.tempDir;
-    if (!cacheFolder.empty()) fs::RemoveFolder(cacheFolder, true);
+    const std::string cacheRoot = ctx_.installation.GameFolder() + "/custom/cache";
+    if (!fs::ResolvedPath(cacheFolder).empty()) {
+        if (fs::LiesInsideFolder(cacheFolder, cacheRoot)) {
+            fs::RemoveFolder(cacheFolder, true);
+        } else {
+            ctx_.events.AddEvent("Server %u: Error: the cache folder '%s' is not inside '%s'; it is left in place.", port,
+                                 cacheFolder.c_str(), cacheRoot.c_str());
+        }
+    }
 
     const std::string& mission = config.game.missionFileName;
     bool shared = false;

@@ -20,7 +20,9 @@
 
 #include "eventlog/event_log.h"
 #include "game/game_installation.h"
+#include "launch/port_search.h"
 #include "platform/clock.h"
+#include "platform/socket.h"
 #include "servers/server_config_array.h"
 #include "servers/server_info_array.h"
 #include "servers/system_info.h"
@@ -39,9 +41,10 @@ struct LaunchContext {
     CServerConfigArray& configs;
     CServerInfoArray& servers;
     std::recursive_mutex& serverListLock;
-    // The port dialog: shows `message`, offers `nextFree` in a port field; true (OK) with the chosen
-    // port, false for cancel, which stops the handling of the rest of the list. Empty: cancel.
-    std::function<bool(const std::string& message, unsigned nextFree, unsigned& chosen)> askPort;
+    // The port question: shows `message`, offers `nextFree` in a port field. UsePort with the chosen
+    // port; LeaveServer leaves only this configuration unstarted (with an event line naming the port
+    // and its holder); CancelAll stops the handling of the rest of the list. Empty: CancelAll.
+    std::function<PortAnswer(const std::string& message, unsigned nextFree, unsigned& chosen)> askPort;
     std::function<void(const std::string& text)> messageBox;
     std::function<void(const CServerInfo&)> updateLine;  // status line refresh
     std::function<void(unsigned port)> removeLine;
@@ -49,11 +52,20 @@ struct LaunchContext {
     std::function<std::unique_ptr<RemoteConsole>(CServerInfo&)> consoleFactory;
     // Where a server's stdout and stderr go ("" = the log folder's "<port>.out").
     std::function<std::string(const CServerInfo&)> outputFile;
+    // Whether another program of the host holds a port, and who ("" when unknown); empty = the
+    // server list alone decides. Production passes HostPortTaken and HostPortHolder.
+    std::function<bool(PortProtocol, unsigned port)> portTaken;
+    std::function<std::string(PortProtocol, unsigned port)> portHolder;
 };
+
+bool HostPortTaken(PortProtocol protocol, unsigned port);
+// "name (process N)" of the program holding the port, "" when unknown.
+std::string HostPortHolder(PortProtocol protocol, unsigned port);
 
 class CServerLauncher {
 public:
     static constexpr uint32_t kQuitGraceMs = 2000;   // after a console quit, before terminating
+    static constexpr uint32_t kKilledExitMs = 2000;  // real time for a killed process to be gone
     static constexpr uint32_t kAfterStopPauseMs = 1000;
 
     explicit CServerLauncher(LaunchContext ctx);
@@ -81,8 +93,10 @@ public:
     static std::string PortInUseText(const std::string& what, unsigned port);
 
 private:
-    // Settles one port: true with a free port in `port`, false when the operator cancelled.
-    bool SettlePort(uint16_t& port, const char* what, const std::function<unsigned(unsigned)>& findFree);
+    struct PortQuestion;
+    // Settles one port: UsePort with a free port in `port`; LeaveServer after the event line for
+    // `server`; CancelAll when the operator cancelled.
+    PortAnswer SettlePort(uint16_t& port, unsigned server, const PortQuestion& question);
     CServerInfo& Append(std::unique_ptr<CServerInfo> entry);
     bool StartProcess(CServerInfo& entry, const std::string& commandLine);
     bool WaitForExit(Process& process, uint32_t timeoutMs);

@@ -130,4 +130,11 @@ class FileLock {
   int fd_ = -1;
 };
 
+// The absolute path with every link, "." and ".." resolved; "" when it does not exist or cannot be
+// resolved.
+std::string ResolvedPath(const std::string& path);
+// Whether path, once resolved, lies below folder (also resolved); folder itself is not below itself.
+// False when either does not exist. For guards before anything is deleted.
+bool LiesInsideFolder(const std::string& path, const std::string& folder);
+
 }  // namespace hm::fs

@@ -1,59 +1,97 @@
 // The single-instance command channel: a later start of the program hands its request (bring the
-// window to the front, or a --send command) to the running instance over a UNIX stream socket and
+// window to the front, or a --send command) to the running instance over a local stream socket and
 // waits for the answer.
 //
-// The running instance owns one LocalServer; one thread of it loops in Accept while another may call
-// Close to end that loop, which wakes the Accept at once. A client that connects and then says
-// nothing (or never reads its answer) must never hold the server up for long: reads and writes on a
-// connection run against deadlines. Listen only replaces a socket file nobody answers on; it never
-// deletes anything that is not a socket, and Close only removes the file it created itself.
-// Requests are limited to 64 KiB; nothing here interprets their content.
+// The running instance owns one LocalServer. Its own serving thread accepts clients and reads their
+// requests side by side (non-blocking, driven by poll), so an idle or slow client never delays
+// another; each client has its own deadlines for sending its request and for taking its answer. A
+// complete request is handed to the owner's handler on the serving thread, which must not block
+// (it posts the work elsewhere); the answer comes back later through Answer() from any thread.
+// Nothing here interprets a request's content.
+//
+// The channel is named by a string (the program uses a path in its runtime folder). On Linux the
+// socket lives in the abstract namespace under a short hash of that name, so a long runtime folder
+// never makes the name too long and no socket file is ever left behind or deleted. Since an abstract
+// socket has no file permissions, both ends check that the peer runs as the same user and refuse
+// anyone else.
 #pragma once
 
-#include <condition_variable>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/clock.h"
 
 namespace hm {
 
-class LocalServer {                    // owned by the running instance; one listening socket
+struct LocalServerOptions {
+    uint32_t requestTimeoutMs = 5000;    // from the connection to the end of the request
+    uint32_t answerTimeoutMs = 120000;   // for the owner's answer; then the client is hung up on
+    uint32_t writeTimeoutMs = 5000;      // for the client to take its answer
+    size_t maxConnections = 256;         // more wait in the listen backlog
+    // Written to a client whose request passed kMaxRequest, once it has finished sending.
+    std::string tooLargeAnswer;
+    // Written by Close to clients still waiting for an answer ("" = just hang up).
+    std::string closingAnswer;
+};
+
+class LocalServer {
 public:
     static constexpr size_t kMaxRequest = 64 * 1024;
+    // Called on the serving thread with a complete, non-empty request; must not block.
+    using RequestHandler = std::function<void(uint64_t id, const std::string& request)>;
 
-    LocalServer();
-    ~LocalServer();
+    explicit LocalServer(Clock& clock = RealClock());
+    ~LocalServer();                                  // Close()
     LocalServer(const LocalServer&) = delete;
     LocalServer& operator=(const LocalServer&) = delete;
 
-    // Removes a stale socket file first. Fails when another process still listens on socketPath, when
-    // something other than a socket is in the way, or when the path is too long for a UNIX socket.
-    bool Listen(const std::string& socketPath);
-    // Waits up to timeoutMs for one client; on success returns true and fills request (one message, up to the
-    // client's shutdown of its write side or a 64 KiB cap) and a connection id to answer on.
-    // The request itself must arrive within timeoutMs of the connection (at least 100 ms, at most 5 s);
-    // a silent client is dropped and the result is false. A client that hangs up without sending
-    // anything is skipped, so an empty request is never delivered.
-    bool Accept(uint32_t timeoutMs, std::string& request, int& connection);
-    // Writes everything, then closes the connection. Only ids handed out by Accept are accepted; a
-    // client that does not read is given up on after a few seconds.
-    bool Answer(int connection, const std::string& answer);
-    void Close();                                   // wakes a blocked Accept; closes unanswered connections
+    // Opens the channel and starts the serving thread. Fails when the channel is already served
+    // (another instance) or the system refuses a socket.
+    bool Listen(const std::string& name, const LocalServerOptions& options, RequestHandler onRequest);
+    // Any thread. Queues the answer for the request `id`; the serving thread writes it and hangs up.
+    // False when the id is unknown, already answered or its client was given up on.
+    bool Answer(uint64_t id, const std::string& answer);
+    // Stops serving: answers already given get one last write that never waits, clients still
+    // waiting get closingAnswer, everything is closed and the serving thread has ended on return.
+    void Close();
+
+    size_t OpenConnections();                        // for tests: clients not yet hung up on
 
 private:
-    bool BeginUse(int& fd, int& wakeFd);
-    void EndUse();
+    struct Connection;
+    void Serve();
+    void AcceptClients(uint64_t now);
+    void ServeClient(uint64_t id, short revents, uint64_t now);
+    void TakeAnswers(uint64_t now);
+    void Drop(uint64_t id);
+    void FinishClosing();
+    uint64_t Now();
 
-    std::mutex lock_;
-    std::condition_variable idle_;
+    Clock& clock_;
+    LocalServerOptions options_;
+    RequestHandler onRequest_;
     int fd_ = -1;
     int wakeFd_ = -1;
-    int users_ = 0;
+    std::thread thread_;
+    std::map<uint64_t, std::unique_ptr<Connection>> clients_;  // serving thread only
+    uint64_t nextId_ = 1;
+    uint64_t acceptRetryAt_ = 0;
+    Tick lastTick_ = 0;                             // Now(): the tick count widened to 64 bits
+    uint64_t now_ = 0;
+
+    std::mutex lock_;                               // guards the fields below
+    std::vector<std::pair<uint64_t, std::string>> answers_;
+    std::set<uint64_t> waiting_;                    // handed to the owner, not answered yet
     bool closing_ = false;
-    std::string path_;
-    uint64_t fileDevice_ = 0, fileInode_ = 0;       // identify our socket file, so Close leaves a successor's alone
-    std::set<int> connections_;                     // accepted, not yet answered
+    size_t openCount_ = 0;
 };
 
 // The client end, step by step; LocalRequest is the usual way to use it. One thread at a time.
@@ -64,7 +102,8 @@ public:
     LocalClient(const LocalClient&) = delete;
     LocalClient& operator=(const LocalClient&) = delete;
 
-    bool Connect(const std::string& socketPath, uint32_t timeoutMs);
+    // False when nobody serves the name or the server runs as another user.
+    bool Connect(const std::string& name, uint32_t timeoutMs);
     bool Send(const std::string& data, uint32_t timeoutMs);     // all of it or false
     bool FinishSending();                                       // shuts down the write side: "request complete"
     // Reads until the server closes; false on error, time-out or an answer beyond 16 MiB.
@@ -77,6 +116,6 @@ private:
 
 // Connects, sends request, shuts down its write side, reads the whole answer until the server closes.
 // false when nobody listens, on any error, or when the whole exchange takes longer than timeoutMs.
-bool LocalRequest(const std::string& socketPath, const std::string& request, std::string& answer, uint32_t timeoutMs);
+bool LocalRequest(const std::string& name, const std::string& request, std::string& answer, uint32_t timeoutMs);
 
 }  // namespace hm

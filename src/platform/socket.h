@@ -112,4 +112,18 @@ bool ParseAddress(const std::string& dotted, uint32_t& networkOrderAddress);
 uint32_t LoopbackAddress();                                   // 127.0.0.1 in network byte order
 uint16_t FindFreeTcpPort();                                   // for tests: a free loopback TCP port; 0 on failure
 
+// Ports of the host, for the port checks before a server starts. A port counts as taken when some
+// socket on the host would stop a server from binding it on every IPv4 address (a TCP listener or a
+// bound UDP socket; closing TCP connections of an earlier server do not count). A port this user
+// may not bind at all (below 1024) reads as free: the game server reports that itself.
+enum class PortProtocol { Tcp, Udp };
+bool PortTakenOnHost(PortProtocol protocol, uint16_t port);
+struct PortHolder {
+    uint32_t pid = 0;
+    std::string name;                                         // the program's short name
+};
+// The process that holds the port, found through the host's socket tables (on Linux /proc/net and
+// /proc/<pid>/fd). False when unknown, for instance when the holder runs as another user.
+bool FindPortHolder(PortProtocol protocol, uint16_t port, PortHolder& holder);
+
 }  // namespace hm

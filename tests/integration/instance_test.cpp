@@ -126,6 +126,86 @@ TEST_F(InstanceTest, SecondStartsReachTheRunningInstanceAndExitEndsIt) {
     EXPECT_EQ(RunToEnd("--send status", output), 1);
 }
 
+TEST_F(InstanceTest, CommandsTravelAsListsOfWordsFromALongRuntimeFolder) {
+    // Longer than a socket file name may be: the channel must still work.
+    const stdfs::path longRun = root / "run" / std::string(120, 'r');
+    stdfs::create_directories(longRun);
+    environment += "XDG_RUNTIME_DIR=" + longRun.string() + " ";
+    server = Start("--headless", serverOutput());
+    ASSERT_TRUE(server);
+    ASSERT_TRUE(WaitForOutput("Initialization completed.")) << ServerText();
+
+    struct Case { std::string arguments; int code; std::string answer; };
+    const Case cases[] = {
+        {"--send status", 0, "PID\tName\tMission\tGame type\tPort\tStatus\n"},
+        {"--send status now", 1, "Error: usage: status\n"},
+        {"--send exit please", 1, "Error: usage: exit\n"},
+        {"--send start", 1, "Error: usage: start NAME...\n"},
+        {"--send import a b", 1, "Error: usage: import MAIN [--batch FILE]\n"},
+        // The newline is part of the name, not a second command "exit".
+        {"--send start \"Alpha\nexit\"", 1, "Error: no configuration named \"Alpha\nexit\".\n"},
+        {"--send start " + std::string(70000, 'n'), 1, "Error: request too large.\n"},
+    };
+    for (const Case& c : cases) {
+        std::string output;
+        EXPECT_EQ(RunToEnd(c.arguments, output), c.code) << c.arguments.substr(0, 40);
+        EXPECT_EQ(output, c.answer) << c.arguments.substr(0, 40);
+    }
+    std::string output;
+    ASSERT_EQ(RunToEnd("--send exit", output), 0) << output;
+    ASSERT_EQ(server->Wait(30000), Process::WaitResult::Exited) << ServerText();
+}
+
+TEST_F(InstanceTest, HeadlessPortClashesLeaveOnlyTheClashingServerUnstarted) {
+    TcpSocket foreign;  // another program's listener on the last configuration's console port
+    ASSERT_TRUE(foreign.Create(SocketType::Stream));
+    ASSERT_TRUE(foreign.Bind(LoopbackAddress(), 0));
+    ASSERT_TRUE(foreign.Listen());
+    unsigned spyPort = 0;
+    {
+        TcpSocket probe;
+        ASSERT_TRUE(probe.Create(SocketType::Datagram));
+        ASSERT_TRUE(probe.Bind(LoopbackAddress(), 0));
+        spyPort = probe.LocalPort();
+    }
+    CServerConfigArray configs;
+    const char* names[] = {"First", "Second", "Third", "Fourth"};
+    unsigned ports[4];
+    for (int i = 0; i < 4; ++i) {
+        CServerConfig config;
+        config.game.gameName = names[i];
+        config.game.allowRemoteConsole = 1;
+        config.game.consolePassword = "Pa55word";
+        config.game.remoteConsolePort = i == 3 ? foreign.LocalPort() : FindFreeTcpPort();
+        config.trackers.enabled = 1;
+        config.launch.gameSpyPort = static_cast<uint16_t>(i < 2 ? spyPort : spyPort + i);  // First and Second share
+        ports[i] = FindFreeTcpPort() + static_cast<unsigned>(i);
+        config.launch.serverPort = static_cast<uint16_t>(ports[i]);
+        config.schedule.enabled = 1;  // appended, left to the schedule: nothing is launched here
+        configs.configs.push_back(config);
+    }
+    stdfs::create_directories(root / "work/cfg");
+    ASSERT_TRUE(configs.Store((root / "work/cfg").string(), nullptr));
+
+    server = Start("--headless", serverOutput());
+    ASSERT_TRUE(server);
+    ASSERT_TRUE(WaitForOutput("Initialization completed.")) << ServerText();
+    std::string output;
+    EXPECT_EQ(RunToEnd("--send start First Second Third Fourth", output), 0) << output;
+    EXPECT_EQ(output, "Started or scheduled 2 server(s).\n");
+    const std::string texts[] = {
+        "Server " + std::to_string(ports[0]) + ": Scheduled.",
+        "Server " + std::to_string(ports[1]) + ": GameSpy (UDP) port " + std::to_string(spyPort) +
+            " is already in use by server " + std::to_string(ports[0]) + "; the server was not started.",
+        "Server " + std::to_string(ports[2]) + ": Scheduled.",
+        "Server " + std::to_string(ports[3]) + ": Remote console (TCP) port " + std::to_string(foreign.LocalPort()) +
+            " is already in use by integration_ins (process ",
+    };
+    for (const std::string& text : texts) EXPECT_TRUE(WaitForOutput(text, 5)) << text << "\n" << ServerText();
+    ASSERT_EQ(RunToEnd("--send exit", output), 0);
+    ASSERT_EQ(server->Wait(30000), Process::WaitResult::Exited) << ServerText();
+}
+
 // The status line of a port: its PID column (0 when there is no such line or no process).
 uint32_t PidOnPort(const std::string& status, unsigned port) {
     size_t at = 0;

@@ -45,14 +45,23 @@ TEST(HeadlessLoop, KilledTimerNeverRunsAgainAndAFlagEndsTheRun) {
     EXPECT_EQ(fired, 0);
 }
 
-TEST(Commands, WordsSurviveTheTripIncludingBlanks) {
+TEST(Commands, WordsSurviveTheTripAndBrokenRequestsAreRefused) {
     const std::vector<std::vector<std::string>> cases = {
         {"status"},
         {"start", "Capture the Flag #1", "Anarchy"},
-        {"stop", "2092", "2093"},
-        {"start", ""},
+        {"start", "A\nexit"},  // a newline stays inside its word: never a second command
+        {"start", "", std::string("x\0y,1:z", 7)},
     };
-    for (const auto& words : cases) EXPECT_EQ(DecodeCommand(EncodeCommand(words)), words);
+    for (const auto& words : cases) {
+        std::vector<std::string> decoded;
+        EXPECT_TRUE(DecodeCommand(EncodeCommand(words), decoded));
+        EXPECT_EQ(decoded, words);
+    }
+    for (const std::string broken : {"", "status\n", "6:status", "6:status,x", "7:status,", ":,", "-1:a,",
+                                     "9999999999:a,"}) {
+        std::vector<std::string> decoded;
+        EXPECT_FALSE(DecodeCommand(broken, decoded)) << broken;
+    }
 }
 
 }  // namespace

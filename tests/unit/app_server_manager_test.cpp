@@ -131,10 +131,10 @@ protected:
 
     std::string ConfigPath(const char* name) const { return (folder / "cfg" / name).string(); }
 
-    static CServerConfig Config(uint16_t port, const std::string& name) {
+    CServerConfig Config(uint16_t port, const std::string& name) const {
         CServerConfig config;
         config.launch.serverPort = port;
-        config.launch.tempDir = "/nonexistent/custom/cache/" + std::to_string(port);
+        config.launch.tempDir = (folder / "game/custom/cache" / std::to_string(port)).string();
         config.game.gameName = name;
         return config;
     }

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -81,14 +82,18 @@ protected:
             clock, events, *sysInfo, *installation, configs, servers, lock,
             [this](const std::string& message, unsigned nextFree, unsigned& chosen) {
                 questions.push_back(message + " next " + std::to_string(nextFree));
-                if (answers.empty()) return false;
+                if (answers.empty()) return outOfAnswers;
                 chosen = answers.front();
                 answers.erase(answers.begin());
-                return true;
+                return PortAnswer::UsePort;
             },
             [this](const std::string& text) { boxes.push_back(text); },
             [this](const CServerInfo& entry) { lines.push_back(entry.config.launch.serverPort); },
-            [](unsigned) {}, {}, {}});
+            [](unsigned) {}, {}, {},
+            [this](PortProtocol protocol, unsigned port) { return hostTaken.count({protocol, port}) != 0; },
+            [this](PortProtocol protocol, unsigned port) {
+                return hostTaken.count({protocol, port}) ? std::string("nc (process 77)") : std::string();
+            }});
     }
     ~StartPortsTest() override {
         launcher.reset();
@@ -134,6 +139,8 @@ protected:
     std::unique_ptr<CServerLauncher> launcher;
     std::vector<std::string> questions;
     std::vector<unsigned> answers;
+    PortAnswer outOfAnswers = PortAnswer::CancelAll;
+    std::set<std::pair<PortProtocol, unsigned>> hostTaken;  // ports other programs hold
     std::vector<std::string> boxes;
     std::vector<unsigned> lines;
 };
@@ -240,6 +247,54 @@ TEST_F(StartPortsTest, LaterConfigurationsOfTheServerListAreLeftToTheSupervisor)
     EXPECT_FALSE(servers.entries[1]->IsStarted());
     EXPECT_TRUE(EventSeen("Server 2200: Scheduled."));
     EXPECT_EQ(boxes, (std::vector<std::string>{"No MRO username and/or password given!\n(->Global options)"}));
+}
+
+TEST_F(StartPortsTest, PortsHeldOnTheHostClashAndAnUnwatchedAnswerLeavesOnlyThatServer) {
+    // Two share a GameSpy port, others want ports that programs of the host hold.
+    struct Want { const char* name; unsigned game, console, spy; };
+    const Want wants[] = {{"one", 2092, 3000, 20144}, {"two", 2093, 3001, 20144}, {"three", 2094, 3002, 20150},
+                          {"four", 2095, 3100, 20151}, {"five", 2096, 3003, 20152}, {"six", 2097, 3004, 20153}};
+    for (const Want& want : wants) {
+        AddConfig(want.name, want.game);
+        configs.configs.back().game.remoteConsolePort = static_cast<uint16_t>(want.console);
+        configs.configs.back().trackers.enabled = 1;
+        configs.configs.back().launch.gameSpyPort = static_cast<uint16_t>(want.spy);
+    }
+    hostTaken = {{PortProtocol::Tcp, 3100}, {PortProtocol::Udp, 2096}, {PortProtocol::Udp, 3003},
+                 {PortProtocol::Tcp, 20153}};  // the last two: the other protocol, no clash
+    outOfAnswers = PortAnswer::LeaveServer;
+    ASSERT_TRUE(launcher->StartConfigurations({0, 1, 2, 3, 4, 5}, false));
+    EXPECT_EQ(GamePorts(), (std::vector<unsigned>{2092, 2094, 2097}));
+    EXPECT_TRUE(EventSeen("Server 2093: GameSpy (UDP) port 20144 is already in use by server 2092; the server was not started."));
+    EXPECT_TRUE(EventSeen("Server 2095: Remote console (TCP) port 3100 is already in use by nc (process 77); the server was not started."));
+    EXPECT_TRUE(EventSeen("Server 2096: Server (UDP) port 2096 is already in use by nc (process 77); the server was not started."));
+    EXPECT_EQ(questions.size(), 3u);
+
+    // With the automatic choice the held ports are stepped over instead.
+    servers.entries.clear();
+    questions.clear();
+    configs.globalOptions.autoChoosePorts = 1;
+    ASSERT_TRUE(launcher->StartConfigurations({3, 4}, false));
+    EXPECT_TRUE(questions.empty());
+    EXPECT_EQ(GamePorts(), (std::vector<unsigned>{2095, 2097}));
+    EXPECT_EQ(servers.entries[0]->config.game.remoteConsolePort, 3101);
+}
+
+TEST(HostPorts, AListenerOrABoundDatagramSocketOfAnotherProgramHoldsItsPort) {
+    for (const SocketType type : {SocketType::Stream, SocketType::Datagram}) {
+        const PortProtocol protocol = type == SocketType::Stream ? PortProtocol::Tcp : PortProtocol::Udp;
+        TcpSocket holder;
+        ASSERT_TRUE(holder.Create(type));
+        ASSERT_TRUE(holder.Bind(LoopbackAddress(), 0));  // one address only: still no server can bind all
+        if (type == SocketType::Stream) ASSERT_TRUE(holder.Listen());
+        const unsigned port = holder.LocalPort();
+        EXPECT_TRUE(HostPortTaken(protocol, port)) << port;
+        const std::string name = HostPortHolder(protocol, port);
+        EXPECT_EQ(name.rfind("unit_launch_por (process ", 0), 0u) << name;  // this test program, by its short name
+        holder.Close();
+        EXPECT_FALSE(HostPortTaken(protocol, port)) << port;
+        EXPECT_EQ(HostPortHolder(protocol, port), "");
+    }
 }
 
 }  // namespace

@@ -320,5 +320,37 @@ TEST_F(LauncherTest, CacheFolderRemovalDoesNotFollowLinks) {
     EXPECT_FALSE(fs::GetAttributes(outside + "/keep.txt").readOnly);
 }
 
+TEST_F(LauncherTest, OnlyACacheFolderInsideTheGamesCacheIsDeleted) {
+    AddConfig("polaris.mn3");
+    configs.configs[0].schedule.enabled = 1;
+    ASSERT_TRUE(launcher->StartConfigurations({0}, false));
+    CServerInfo& entry = *servers.entries[0];
+    const std::string cacheRoot = installation->GameFolder() + "/custom/cache";
+    const std::string outside = root + "/outside";
+    // Folder names as an edited server list may hold them.
+    struct Case { std::string folder; std::string kept; };
+    const Case cases[] = {
+        {outside, outside},
+        {cacheRoot + "/../../../outside", outside},
+        {cacheRoot + "/linked", outside},  // a link inside that leads out
+        {cacheRoot, cacheRoot},
+        {cacheRoot + "/.", cacheRoot},
+    };
+    for (const Case& c : cases) {
+        stdfs::create_directories(outside);
+        stdfs::create_directories(cacheRoot);
+        ASSERT_TRUE(fs::WriteWholeFile(c.kept + "/keep.txt", "keep"));
+        if (c.folder == cacheRoot + "/linked") stdfs::create_directory_symlink(outside, c.folder);
+        entry.config.launch.tempDir = c.folder;
+        launcher->StopServer(entry);
+        EXPECT_TRUE(fs::FileExists(c.kept + "/keep.txt")) << c.folder;
+        EXPECT_TRUE(EventSeen("Server " + Port(0) + ": Error: the cache folder '" + c.folder + "' is not inside '" +
+                              cacheRoot + "'; it is left in place."))
+            << c.folder;
+        std::error_code ignored;
+        stdfs::remove(cacheRoot + "/linked", ignored);
+    }
+}
+
 }  // namespace
 }  // namespace hm

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <thread>
@@ -476,6 +477,23 @@ void FileLock::Unlock() {
     ::close(fd_);  // closing the only descriptor drops the lock
     fd_ = -1;
   }
+}
+
+std::string ResolvedPath(const std::string& path) {
+  if (path.empty()) return "";
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (!resolved) return "";
+  std::string result(resolved);
+  std::free(resolved);
+  return result;
+}
+
+bool LiesInsideFolder(const std::string& path, const std::string& folder) {
+  const std::string inner = ResolvedPath(path);
+  std::string outer = ResolvedPath(folder);
+  if (inner.empty() || outer.empty()) return false;
+  if (outer.back() != '/') outer += '/';
+  return inner.size() > outer.size() && inner.compare(0, outer.size(), outer) == 0;
 }
 
 }  // namespace hm::fs

@@ -4,13 +4,14 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstddef>
+#include <cstdio>
 #include <cstring>
 
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -20,36 +21,55 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-constexpr uint32_t kMinRequestReadMs = 100;
-constexpr uint32_t kMaxRequestReadMs = 5000;
-constexpr uint32_t kAnswerWriteMs = 5000;
 constexpr size_t kMaxAnswer = 16 * 1024 * 1024;
+constexpr size_t kReadPerRound = 64 * 1024;     // one fast sender cannot keep the thread to itself
+constexpr uint64_t kAcceptRetryMs = 100;        // after the process ran out of descriptors
 
 SteadyClock::time_point DeadlineAfter(uint32_t ms) { return SteadyClock::now() + std::chrono::milliseconds(ms); }
 
-// 1 ready, 0 deadline passed, -1 error or woken through wakeFd (-1 = no wake descriptor).
-int WaitReady(int fd, int wakeFd, short events, SteadyClock::time_point deadline) {
+// 1 ready, 0 deadline passed, -1 error.
+int WaitReady(int fd, short events, SteadyClock::time_point deadline) {
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
-        pollfd p[2] = {{fd, events, 0}, {wakeFd, POLLIN, 0}};
-        const int r = ::poll(p, wakeFd >= 0 ? 2 : 1, static_cast<int>(std::clamp<long long>(left, 0, INT_MAX)));
+        pollfd p{fd, events, 0};
+        const int r = ::poll(&p, 1, static_cast<int>(std::clamp<long long>(left, 0, INT_MAX)));
         if (r < 0) {
             if (errno == EINTR) continue;
             return -1;
         }
-        if (wakeFd >= 0 && p[1].revents) return -1;
-        if (p[0].revents & POLLNVAL) return -1;
-        if (p[0].revents) return 1;
+        if (p.revents & POLLNVAL) return -1;
+        if (p.revents) return 1;
         if (left <= 0) return 0;
     }
 }
 
-bool MakeAddress(const std::string& path, sockaddr_un& address) {
+// FNV-1a: a short, stable name for the socket however long the channel's name is.
+uint64_t NameHash(const std::string& name) {
+    uint64_t hash = 1469598103934665603ull;
+    for (unsigned char c : name) {
+        hash ^= c;
+        hash *= 1099511628211ull;
+    }
+    return hash;
+}
+
+// An abstract-namespace address (leading NUL): no file, and always far below the 108-byte limit.
+socklen_t MakeAddress(const std::string& name, sockaddr_un& address) {
     address = sockaddr_un{};
     address.sun_family = AF_UNIX;
-    if (path.empty() || path.size() >= sizeof address.sun_path) return false;
-    std::memcpy(address.sun_path, path.data(), path.size());
-    return true;
+    if (name.empty()) return 0;
+    char text[64];
+    const int length = std::snprintf(text, sizeof text, "haldmoor3-%u-%016llx", static_cast<unsigned>(::geteuid()),
+                                     static_cast<unsigned long long>(NameHash(name)));
+    std::memcpy(address.sun_path + 1, text, static_cast<size_t>(length));
+    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + static_cast<size_t>(length));
+}
+
+// Anyone on the host may connect to an abstract socket; only our own user may talk to us.
+bool PeerIsSameUser(int fd) {
+    ucred credentials{};
+    socklen_t size = sizeof credentials;
+    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0 && credentials.uid == ::geteuid();
 }
 
 bool WriteAll(int fd, const std::string& data, SteadyClock::time_point deadline) {
@@ -62,7 +82,7 @@ bool WriteAll(int fd, const std::string& data, SteadyClock::time_point deadline)
         }
         if (r < 0 && errno == EINTR) continue;
         if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (WaitReady(fd, -1, POLLOUT, deadline) != 1) return false;
+            if (WaitReady(fd, POLLOUT, deadline) != 1) return false;
             continue;
         }
         return false;
@@ -70,164 +90,277 @@ bool WriteAll(int fd, const std::string& data, SteadyClock::time_point deadline)
     return true;
 }
 
-// Reads until the peer shuts down its side. false on error, deadline or wake, or beyond limit bytes
-// when overLimitFails is set (otherwise the text is cut at limit).
-bool ReadAll(int fd, int wakeFd, std::string& out, size_t limit, bool overLimitFails, SteadyClock::time_point deadline) {
-    out.clear();
-    char buffer[4096];
+// Sends what goes without waiting; the number of bytes sent, or -1 on an error.
+ssize_t SendSome(int fd, const std::string& data, size_t from) {
     for (;;) {
-        if (!overLimitFails && out.size() >= limit) return true;
-        // When too much is an error, ask for one byte beyond the limit to see it.
-        const size_t room = overLimitFails ? limit + 1 - out.size() : limit - out.size();
-        const size_t want = std::min(sizeof buffer, room);
-        const ssize_t r = ::recv(fd, buffer, want, MSG_DONTWAIT);
-        if (r > 0) {
-            out.append(buffer, static_cast<size_t>(r));
-            if (out.size() > limit) return false;
-            continue;
-        }
-        if (r == 0) return true;
+        const ssize_t r = ::send(fd, data.data() + from, data.size() - from, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (r >= 0) return r;
         if (errno == EINTR) continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
-        if (WaitReady(fd, wakeFd, POLLIN, deadline) != 1) return false;
+        return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
     }
 }
 
 }  // namespace
 
-LocalServer::LocalServer() = default;
+struct LocalServer::Connection {
+    enum class State { Reading, Draining, Waiting, Writing };
+    int fd = -1;
+    State state = State::Reading;
+    std::string data;  // the request while reading, the answer while writing
+    size_t written = 0;
+    uint64_t deadline = 0;
+};
+
+LocalServer::LocalServer(Clock& clock) : clock_(clock) {}
 
 LocalServer::~LocalServer() { Close(); }
 
-bool LocalServer::Listen(const std::string& socketPath) {
+uint64_t LocalServer::Now() {
+    const Tick tick = clock_.TickCount();
+    now_ += Elapsed(tick, lastTick_);
+    lastTick_ = tick;
+    return now_;
+}
+
+bool LocalServer::Listen(const std::string& name, const LocalServerOptions& options, RequestHandler onRequest) {
     Close();
     sockaddr_un address;
-    if (!MakeAddress(socketPath, address)) return false;
-
-    struct stat info {};
-    if (::lstat(socketPath.c_str(), &info) == 0) {
-        if (!S_ISSOCK(info.st_mode)) return false;  // not ours to delete
-        // A socket file someone still accepts on belongs to a live instance.
-        const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        if (probe < 0) return false;
-        const int r = ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-        const int code = errno;
-        ::close(probe);
-        if (r == 0 || code == EAGAIN || code == EINPROGRESS) return false;
-        if (::unlink(socketPath.c_str()) != 0 && errno != ENOENT) return false;
-    }
-
+    const socklen_t size = MakeAddress(name, address);
+    if (size == 0 || !onRequest) return false;
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return false;
     const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    bool ok = wake >= 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    if (ok) {
-        // Only our own user may hand us commands; nobody can connect before listen().
-        ok = ::chmod(socketPath.c_str(), 0600) == 0 && ::stat(socketPath.c_str(), &info) == 0 &&
-             ::listen(fd, SOMAXCONN) == 0;
-        if (!ok) ::unlink(socketPath.c_str());
-    }
-    if (!ok) {
+    // bind fails with EADDRINUSE while another process serves the name: that is the running instance.
+    if (wake < 0 || ::bind(fd, reinterpret_cast<const sockaddr*>(&address), size) != 0 || ::listen(fd, SOMAXCONN) != 0) {
         ::close(fd);
         if (wake >= 0) ::close(wake);
         return false;
     }
-    std::lock_guard<std::mutex> guard(lock_);
     fd_ = fd;
     wakeFd_ = wake;
-    path_ = socketPath;
-    fileDevice_ = static_cast<uint64_t>(info.st_dev);
-    fileInode_ = static_cast<uint64_t>(info.st_ino);
+    options_ = options;
+    onRequest_ = std::move(onRequest);
+    lastTick_ = clock_.TickCount();
+    now_ = 0;
+    thread_ = std::thread([this] { Serve(); });
     return true;
 }
 
-bool LocalServer::BeginUse(int& fd, int& wakeFd) {
-    std::lock_guard<std::mutex> guard(lock_);
-    if (fd_ < 0 || closing_) return false;
-    ++users_;
-    fd = fd_;
-    wakeFd = wakeFd_;
-    return true;
-}
-
-void LocalServer::EndUse() {
-    std::lock_guard<std::mutex> guard(lock_);
-    if (--users_ == 0) idle_.notify_all();
-}
-
-bool LocalServer::Accept(uint32_t timeoutMs, std::string& request, int& connection) {
-    request.clear();
-    connection = -1;
-    int fd = -1, wake = -1;
-    if (!BeginUse(fd, wake)) return false;
-    const SteadyClock::time_point deadline = DeadlineAfter(timeoutMs);
-    int client = -1;
-    bool ok = false;
-    while (!ok) {
-        client = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (client < 0) {
-            if (errno == EINTR || errno == ECONNABORTED) continue;
-            if ((errno != EAGAIN && errno != EWOULDBLOCK) || WaitReady(fd, wake, POLLIN, deadline) != 1) break;
-            continue;
-        }
-        const uint32_t readMs = std::clamp(timeoutMs, kMinRequestReadMs, kMaxRequestReadMs);
-        const bool complete = ReadAll(client, wake, request, kMaxRequest, false, DeadlineAfter(readMs));
-        if (complete && !request.empty()) {
-            ok = true;
-            break;
-        }
-        ::close(client);
-        request.clear();
-        // A client that hung up without a word (such as another start probing whether we live)
-        // is no request; keep waiting for a real one. A silent or broken one ends this call.
-        if (!complete) break;
-    }
-    if (ok) {
-        std::lock_guard<std::mutex> guard(lock_);
-        connections_.insert(client);
-        connection = client;
-    }
-    EndUse();
-    return ok;
-}
-
-bool LocalServer::Answer(int connection, const std::string& answer) {
+bool LocalServer::Answer(uint64_t id, const std::string& answer) {
     {
         std::lock_guard<std::mutex> guard(lock_);
-        // The id is a descriptor number: never touch one this server did not hand out.
-        if (connections_.erase(connection) == 0) return false;
+        if (waiting_.erase(id) == 0) return false;
+        answers_.emplace_back(id, answer);
     }
-    const bool ok = WriteAll(connection, answer, DeadlineAfter(kAnswerWriteMs));
-    ::close(connection);
-    return ok;
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t w = ::write(wakeFd_, &one, sizeof one);
+    return true;
+}
+
+size_t LocalServer::OpenConnections() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return openCount_;
 }
 
 void LocalServer::Close() {
-    std::unique_lock<std::mutex> lock(lock_);
-    if (closing_) {
-        idle_.wait(lock, [this] { return !closing_; });
-        return;
-    }
-    if (fd_ >= 0) {
-        closing_ = true;
+    if (thread_.joinable()) {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            closing_ = true;
+        }
         const uint64_t one = 1;
         [[maybe_unused]] const ssize_t w = ::write(wakeFd_, &one, sizeof one);
-        idle_.wait(lock, [this] { return users_ == 0; });
-        ::close(fd_);
-        ::close(wakeFd_);
-        fd_ = -1;
-        wakeFd_ = -1;
-        // A successor instance may have replaced the file meanwhile; leave its socket alone.
-        struct stat info {};
-        if (::lstat(path_.c_str(), &info) == 0 && static_cast<uint64_t>(info.st_dev) == fileDevice_ &&
-            static_cast<uint64_t>(info.st_ino) == fileInode_)
-            ::unlink(path_.c_str());
-        path_.clear();
-        closing_ = false;
-        idle_.notify_all();
+        thread_.join();
     }
-    for (int connection : connections_) ::close(connection);
-    connections_.clear();
+    if (fd_ >= 0) ::close(fd_);
+    if (wakeFd_ >= 0) ::close(wakeFd_);
+    fd_ = -1;
+    wakeFd_ = -1;
+    std::lock_guard<std::mutex> guard(lock_);
+    closing_ = false;
+    answers_.clear();
+    waiting_.clear();
+}
+
+void LocalServer::Drop(uint64_t id) {
+    auto found = clients_.find(id);
+    if (found == clients_.end()) return;
+    ::close(found->second->fd);
+    clients_.erase(found);
+    std::lock_guard<std::mutex> guard(lock_);
+    waiting_.erase(id);
+    openCount_ = clients_.size();
+}
+
+void LocalServer::TakeAnswers(uint64_t now) {
+    std::vector<std::pair<uint64_t, std::string>> answers;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        answers.swap(answers_);
+    }
+    for (auto& [id, text] : answers) {
+        auto found = clients_.find(id);
+        if (found == clients_.end() || found->second->state != Connection::State::Waiting) continue;
+        Connection& client = *found->second;
+        client.state = Connection::State::Writing;
+        client.data = std::move(text);
+        client.written = 0;
+        client.deadline = now + options_.writeTimeoutMs;
+        if (client.data.empty()) Drop(id);
+    }
+}
+
+void LocalServer::AcceptClients(uint64_t now) {
+    while (clients_.size() < options_.maxConnections) {
+        const int client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (client < 0) {
+            if (errno == EINTR || errno == ECONNABORTED) continue;
+            // Out of descriptors: the connection stays queued; try again a little later instead of
+            // turning on a listener that keeps reporting it.
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                acceptRetryAt_ = now + kAcceptRetryMs;
+            }
+            return;
+        }
+        if (!PeerIsSameUser(client)) {
+            ::close(client);
+            continue;
+        }
+        auto connection = std::make_unique<Connection>();
+        connection->fd = client;
+        connection->deadline = now + options_.requestTimeoutMs;
+        clients_.emplace(nextId_++, std::move(connection));
+    }
+}
+
+// Reads, or writes, what the client's socket allows now, never waiting.
+void LocalServer::ServeClient(uint64_t id, short revents, uint64_t now) {
+    Connection& client = *clients_.at(id);
+    using State = Connection::State;
+    if (client.state == State::Waiting) {
+        if (revents & (POLLHUP | POLLERR)) Drop(id);  // the sender gave up
+        return;
+    }
+    if (client.state == State::Writing) {
+        const ssize_t sent = SendSome(client.fd, client.data, client.written);
+        if (sent < 0) return Drop(id);
+        client.written += static_cast<size_t>(sent);
+        if (client.written >= client.data.size()) Drop(id);
+        return;
+    }
+    char buffer[4096];
+    size_t taken = 0;
+    while (taken < kReadPerRound) {
+        const ssize_t r = ::recv(client.fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            if (errno != EAGAIN && errno != EWOULDBLOCK) Drop(id);
+            return;
+        }
+        if (r == 0) break;
+        taken += static_cast<size_t>(r);
+        if (client.state == State::Draining) continue;
+        client.data.append(buffer, static_cast<size_t>(r));
+        if (client.data.size() > kMaxRequest) {
+            // Read on to the end of the request, so the sender is not left blocked in its send and
+            // gets its answer instead of a broken line.
+            client.state = State::Draining;
+            client.data.clear();
+            client.data.shrink_to_fit();
+        }
+    }
+    if (taken == kReadPerRound) return;  // more to come; the next round goes on
+
+    // End of the request.
+    if (client.state == State::Draining) {
+        client.state = State::Writing;
+        client.data = options_.tooLargeAnswer;
+        client.written = 0;
+        client.deadline = now + options_.writeTimeoutMs;
+        if (client.data.empty()) Drop(id);
+        return;
+    }
+    if (client.data.empty()) return Drop(id);  // a probe that hung up without a word
+    client.state = State::Waiting;
+    client.deadline = now + options_.answerTimeoutMs;
+    std::string request;
+    request.swap(client.data);
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        waiting_.insert(id);
+    }
+    onRequest_(id, request);
+}
+
+void LocalServer::Serve() {
+    std::vector<pollfd> polled;
+    std::vector<uint64_t> ids;
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            if (closing_) break;
+        }
+        uint64_t now = Now();
+        TakeAnswers(now);
+        // A client past its deadline is hung up on: silent before its request ends, no answer from
+        // the owner in time, or not taking its answer.
+        for (auto it = clients_.begin(); it != clients_.end();) {
+            const uint64_t id = it->first;
+            const bool expired = now >= it->second->deadline;
+            ++it;
+            if (expired) Drop(id);
+        }
+
+        polled.clear();
+        ids.clear();
+        polled.push_back({wakeFd_, POLLIN, 0});
+        const bool accepting = clients_.size() < options_.maxConnections && now >= acceptRetryAt_;
+        if (accepting) polled.push_back({fd_, POLLIN, 0});
+        uint64_t next = UINT64_MAX;
+        if (!accepting && clients_.size() < options_.maxConnections) next = acceptRetryAt_;
+        for (const auto& [id, client] : clients_) {
+            using State = Connection::State;
+            const short events = client->state == State::Writing ? POLLOUT : client->state == State::Waiting ? 0 : POLLIN;
+            polled.push_back({client->fd, events, 0});
+            ids.push_back(id);
+            next = std::min(next, client->deadline);
+        }
+        const int timeout = next == UINT64_MAX ? -1 : static_cast<int>(std::min<uint64_t>(next - now, INT_MAX));
+        if (::poll(polled.data(), polled.size(), timeout) < 0) {
+            if (errno == EINTR || errno == EAGAIN || errno == ENOMEM) continue;
+            break;
+        }
+        now = Now();
+        if (polled[0].revents) {
+            uint64_t count = 0;
+            [[maybe_unused]] const ssize_t r = ::read(wakeFd_, &count, sizeof count);
+        }
+        const size_t first = accepting ? 2 : 1;
+        for (size_t i = 0; i < ids.size(); ++i) {
+            if (polled[first + i].revents && clients_.count(ids[i])) ServeClient(ids[i], polled[first + i].revents, now);
+        }
+        if (accepting && polled[1].revents) AcceptClients(now);
+        std::lock_guard<std::mutex> guard(lock_);
+        openCount_ = clients_.size();
+    }
+    FinishClosing();
+}
+
+void LocalServer::FinishClosing() {
+    TakeAnswers(Now());
+    for (auto& [id, client] : clients_) {
+        // One last write that never waits: the end of the program must not hang on a client.
+        if (client->state == Connection::State::Writing) {
+            SendSome(client->fd, client->data, client->written);
+        } else if (client->state == Connection::State::Waiting && !options_.closingAnswer.empty()) {
+            SendSome(client->fd, options_.closingAnswer, 0);
+        }
+        ::close(client->fd);
+    }
+    clients_.clear();
+    std::lock_guard<std::mutex> guard(lock_);
+    waiting_.clear();
+    openCount_ = 0;
 }
 
 LocalClient::~LocalClient() { Close(); }
@@ -237,15 +370,18 @@ void LocalClient::Close() {
     fd_ = -1;
 }
 
-bool LocalClient::Connect(const std::string& socketPath, uint32_t timeoutMs) {
+bool LocalClient::Connect(const std::string& name, uint32_t timeoutMs) {
     Close();
     sockaddr_un address;
-    if (!MakeAddress(socketPath, address)) return false;
+    const socklen_t size = MakeAddress(name, address);
+    if (size == 0) return false;
     const SteadyClock::time_point deadline = DeadlineAfter(timeoutMs);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return false;
     for (;;) {
-        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), size) == 0) {
+            // Whoever holds the name must be our own user: commands and their answers stay ours.
+            if (!PeerIsSameUser(fd)) break;
             fd_ = fd;
             return true;
         }
@@ -267,12 +403,24 @@ bool LocalClient::FinishSending() { return fd_ >= 0 && ::shutdown(fd_, SHUT_WR) 
 bool LocalClient::ReceiveAll(std::string& answer, uint32_t timeoutMs) {
     answer.clear();
     if (fd_ < 0) return false;
-    const bool ok = ReadAll(fd_, -1, answer, kMaxAnswer, true, DeadlineAfter(timeoutMs));
-    if (!ok) answer.clear();
-    return ok;
+    const SteadyClock::time_point deadline = DeadlineAfter(timeoutMs);
+    char buffer[4096];
+    for (;;) {
+        const ssize_t r = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (r > 0) {
+            answer.append(buffer, static_cast<size_t>(r));
+            if (answer.size() > kMaxAnswer) break;
+            continue;
+        }
+        if (r == 0) return true;
+        if (errno == EINTR) continue;
+        if ((errno != EAGAIN && errno != EWOULDBLOCK) || WaitReady(fd_, POLLIN, deadline) != 1) break;
+    }
+    answer.clear();
+    return false;
 }
 
-bool LocalRequest(const std::string& socketPath, const std::string& request, std::string& answer, uint32_t timeoutMs) {
+bool LocalRequest(const std::string& name, const std::string& request, std::string& answer, uint32_t timeoutMs) {
     answer.clear();
     const SteadyClock::time_point deadline = DeadlineAfter(timeoutMs);
     auto left = [&deadline]() -> uint32_t {
@@ -280,7 +428,7 @@ bool LocalRequest(const std::string& socketPath, const std::string& request, std
         return static_cast<uint32_t>(std::clamp<long long>(ms, 0, UINT32_MAX));
     };
     LocalClient client;
-    return client.Connect(socketPath, timeoutMs) && client.Send(request, left()) && client.FinishSending() &&
+    return client.Connect(name, timeoutMs) && client.Send(request, left()) && client.FinishSending() &&
            client.ReceiveAll(answer, left());
 }
 

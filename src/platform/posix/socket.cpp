@@ -5,6 +5,10 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -437,6 +441,75 @@ uint16_t FindFreeTcpPort() {
         port = ntohs(a.sin_port);
     ::close(fd);
     return port;
+}
+
+bool PortTakenOnHost(PortProtocol protocol, uint16_t port) {
+    const bool tcp = protocol == PortProtocol::Tcp;
+    const int fd = ::socket(AF_INET, (tcp ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    if (tcp) {
+        // As a server binds: connections of an earlier server in TIME_WAIT do not block it.
+        const int on = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    }
+    const sockaddr_in a = MakeAddress(htonl(INADDR_ANY), port);
+    const bool taken = ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0 && errno == EADDRINUSE;
+    ::close(fd);
+    return taken;
+}
+
+namespace {
+
+// Socket inodes bound to the port in one of the kernel's tables ("/proc/net/tcp" and the like):
+// TCP only in the listening state (0A), UDP in any.
+void SocketInodes(const std::string& table, bool tcp, uint16_t port, std::set<unsigned long>& inodes) {
+    std::ifstream in(table);
+    std::string line;
+    std::getline(in, line);  // the heading
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout;
+        unsigned long inode = 0;
+        if (!(fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode)) {
+            continue;
+        }
+        const size_t colon = local.rfind(':');
+        if (colon == std::string::npos || inode == 0) continue;
+        if (std::strtoul(local.c_str() + colon + 1, nullptr, 16) != port) continue;
+        if (tcp && state != "0A") continue;
+        inodes.insert(inode);
+    }
+}
+
+}  // namespace
+
+bool FindPortHolder(PortProtocol protocol, uint16_t port, PortHolder& holder) {
+    namespace stdfs = std::filesystem;
+    holder = PortHolder{};
+    const bool tcp = protocol == PortProtocol::Tcp;
+    std::set<unsigned long> inodes;
+    static const char* const kTcpTables[] = {"/proc/net/tcp", "/proc/net/tcp6"};
+    static const char* const kUdpTables[] = {"/proc/net/udp", "/proc/net/udp6"};
+    for (const char* table : tcp ? kTcpTables : kUdpTables) SocketInodes(table, tcp, port, inodes);
+    if (inodes.empty()) return false;
+    std::error_code error;
+    for (const auto& process : stdfs::directory_iterator("/proc", error)) {
+        const std::string pidText = process.path().filename().string();
+        if (pidText.empty() || pidText.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::error_code fdError;
+        // Another user's descriptors cannot be read: that holder stays unknown.
+        for (const auto& descriptor : stdfs::directory_iterator(process.path() / "fd", fdError)) {
+            std::error_code linkError;
+            const std::string target = stdfs::read_symlink(descriptor.path(), linkError).string();
+            if (linkError || target.rfind("socket:[", 0) != 0) continue;
+            if (!inodes.count(std::strtoul(target.c_str() + 8, nullptr, 10))) continue;
+            holder.pid = static_cast<uint32_t>(std::strtoul(pidText.c_str(), nullptr, 10));
+            std::ifstream comm(process.path() / "comm");
+            std::getline(comm, holder.name);
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace hm
