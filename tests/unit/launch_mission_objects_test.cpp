@@ -3,6 +3,7 @@
 // never taken over), names that would leave the game folder, and the event lines of both steps.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -288,6 +289,15 @@ TEST_F(GameFolderTest, DescriptionFileAtLaunch) {
         fs::SetReadOnly(path, false);
         fs::DeleteFile(path);
     }
+}
+
+TEST_F(GameFolderTest, DescriptionFileThatIsAFifoIsNeverOpened) {
+    ASSERT_EQ(std::system(("mkfifo '" + game + "/m.msn'").c_str()), 0);
+    EXPECT_FALSE(PrepareMissionDescriptionFile(events, 2092, game, "m.mn3", true, "LOOP"));
+    EXPECT_EQ(Events(), (std::vector<std::string>{
+                            "Server 2092: Writing msn file...",
+                            "Server 2092: '" + game + "/m.msn' is not a regular file; msn file not written.",
+                        }));
 }
 
 TEST_F(GameFolderTest, DescriptionFileAtStopRemovesOnlyWhatALoopingLaunchWrote) {
