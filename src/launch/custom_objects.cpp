@@ -1,5 +1,6 @@
 #include "launch/custom_objects.h"
 
+#include <unordered_set>
 #include <vector>
 
 #include "game/game_files.h"
@@ -107,11 +108,13 @@ int ExtractCustomObjects(const std::string& mission, const std::string& gameFold
     const std::vector<std::string> otherNames = NamesInLists(cacheFolder, mission);
 
     std::vector<std::string> remembered;
+    std::unordered_set<std::string> seen;  // lower-cased names of the archive's objects met so far
     std::vector<std::string> written;
     archive.Rewind();
     while (archive.Next(entry)) {
         if (!EndsWithNoCase(entry.name, extension) || !IsPlainFileName(entry.name)) continue;
-        if (Names(remembered, entry.name)) continue;  // the same object twice in one archive
+        // The same object twice in one archive counts once; a set keeps a huge directory linear.
+        if (!seen.insert(ToLower1252(entry.name)).second) continue;
         const std::string target = prefix + entry.name;
         if (fs::FileExists(target)) {
             // Only an object that an extraction put there belongs to the missions; anything else
