@@ -183,7 +183,8 @@ TEST_F(GameFolderTest, ArchiveThatYieldsNoObjectsIsNamedInAnEvent) {
     std::string damaged = good;
     damaged.replace(68 + 48 + 40, 4, Le32(0x7FFFFFFF));
     const std::string path = game + "/missions/m.mn3";
-    const std::string isDamaged = "Server 2092: Mission archive '" + path + "' is damaged; no custom objects extracted.";
+    const std::string isDamaged =
+        "Server 2092: Mission archive '" + path + "' is damaged; no custom objects extracted.";
     struct Case {
         const char* what;
         std::string bytes;  // empty: a folder stands where the archive should be
