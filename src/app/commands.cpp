@@ -1,6 +1,8 @@
 #include "app/commands.h"
 
 #include <cstdlib>
+#include <exception>
+#include <new>
 
 #include "app/server_manager.h"
 
@@ -88,7 +90,9 @@ constexpr CommandForm kCommands[] = {
 
 }  // namespace
 
-std::string ExecuteCommand(ServerManager& manager, const std::vector<std::string>& words, bool* closes) {
+namespace {
+
+std::string Dispatch(ServerManager& manager, const std::vector<std::string>& words, bool* closes) {
     if (closes) *closes = false;
     if (words.empty()) return "Error: empty command.\n";
     const std::string& verb = words[0];
@@ -145,6 +149,19 @@ std::string ExecuteCommand(ServerManager& manager, const std::vector<std::string
         return "Stopped " + std::to_string(found) + " server(s).\n";
     }
     return "Error: unknown command: " + verb + "\n";  // in the table, not handled: never reached
+}
+
+}  // namespace
+
+std::string ExecuteCommand(ServerManager& manager, const std::vector<std::string>& words, bool* closes) {
+    // A command runs on the loop thread: whatever it meets must end in an answer, never the program.
+    try {
+        return Dispatch(manager, words, closes);
+    } catch (const std::bad_alloc&) {
+        return "Error: not enough memory to carry out the command.\n";
+    } catch (const std::exception& e) {
+        return std::string("Error: the command failed: ") + e.what() + "\n";
+    }
 }
 
 }  // namespace hm

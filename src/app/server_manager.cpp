@@ -25,6 +25,7 @@ ServerManager::ServerManager(const ManagerContext& context)
       clock_(*context.clock),
       view_(*context.view) {
     events.SetSink(&view_);
+    installation.SetEventReporter([this](const std::string& text) { events.AddEvent("%s", text.c_str()); });
     // A new options record offers the global log exactly when the library is there.
     configs.globalOptions = CGlobalOptions(clock_.TickCount(), ctx_.jotwell && ctx_.jotwell->jotwellPresent());
 }

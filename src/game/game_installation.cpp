@@ -37,11 +37,12 @@ std::string Join(const std::string& folder, const std::string& name) {
 
 // Files of `folder` matching any pattern, each name once. An empty folder lists nothing: the game
 // folder is empty exactly when no installation was found, and the current folder is not one.
-std::vector<std::string> ListFiles(const std::string& folder, const std::vector<std::string>& patterns) {
+std::vector<std::string> ListFiles(const std::string& folder, const std::vector<std::string>& patterns,
+                                   bool includeFolders = false) {
     std::vector<std::string> names;
     if (folder.empty()) return names;
     for (const std::string& pattern : patterns) {
-        for (std::string& name : fs::FindFiles(folder, pattern)) {
+        for (std::string& name : fs::FindFiles(folder, pattern, includeFolders)) {
             bool seen = false;
             for (const std::string& other : names) seen = seen || other == name;
             if (!seen) names.push_back(std::move(name));
@@ -55,9 +56,10 @@ struct ListedFile {
     uint64_t time;
 };
 
-std::vector<ListedFile> ListWithTimes(const std::string& folder, const std::vector<std::string>& patterns) {
+std::vector<ListedFile> ListWithTimes(const std::string& folder, const std::vector<std::string>& patterns,
+                                      bool includeFolders = false) {
     std::vector<ListedFile> files;
-    for (std::string& name : ListFiles(folder, patterns)) {
+    for (std::string& name : ListFiles(folder, patterns, includeFolders)) {
         const uint64_t time = FileTimeOf(Join(folder, name));
         files.push_back({std::move(name), time});
     }
@@ -179,9 +181,18 @@ void CGameInstallation::SyncFileList(CGameFileList& list, const std::string& fol
 }
 
 void CGameInstallation::SyncMissionList(CMissionList& list, const std::string& folder,
-                                        const MissionArchiveReader& readMission) {
-    for (ListedFile& file : KeepUnchanged(list, ListWithTimes(folder, {"*.mn3"}))) {
+                                        const MissionArchiveReader& readMission, const EventReporter& report) {
+    // Folders are listed too, so that one named like an archive is reported rather than silently absent.
+    for (ListedFile& file : KeepUnchanged(list, ListWithTimes(folder, {"*.mn3"}, true))) {
         if (!readMission) continue;
+        // Opening refuses a FIFO, device or folder without blocking; only a regular file is read.
+        fs::FileReader probe;
+        const std::string path = Join(folder, file.name);
+        if (!probe.Open(path)) {
+            if (report) report("Error: Mission file '" + path + "' skipped: " + probe.result().reason + ".");
+            continue;
+        }
+        probe.Close();
         CMissionInfo entry;
         entry.title = MakeDisplayTitle(file.name);
         entry.fileName = std::move(file.name);
@@ -199,7 +210,15 @@ void CGameInstallation::RefreshInstallation() {
     }
 
     const std::string base = gameFolder_.empty() ? std::string() : gameFolder_ + "/";
-    SyncMissionList(missions_, gameFolder_.empty() ? "" : base + "missions", readMission_);
+    SyncMissionList(missions_, gameFolder_.empty() ? "" : base + "missions", readMission_,
+                    [this](const std::string& text) {
+                        // A refresh runs at every dialog; the operator hears of an entry once.
+                        for (const std::string& reported : reportedSkips_) {
+                            if (reported == text) return;
+                        }
+                        reportedSkips_.push_back(text);
+                        if (report_) report_(text);
+                    });
     // The game's own mission comes in two archives; only the first one is a mission to choose.
     for (size_t i = 0; i < missions_.size();) {
         if (EqualsNoCase(missions_[i].fileName, "k3_2.mn3")) {

@@ -6,13 +6,15 @@
 // Owned by the server manager and used on the user-interface thread only; other modules read the
 // folder, the version and the lists through it. Construction reads the registry and sets the game's
 // "LanguageType" to 0 for the run; destruction (or RestoreLanguageType) puts the old value back.
-// It never deletes or overwrites a cache file it could not read, and never stores lists it has not
-// loaded or refreshed in this run.
+// It never deletes or overwrites a cache file it could not read, never stores lists it has not
+// loaded or refreshed in this run, and never opens an entry of the missions folder that is not a
+// regular file (a FIFO there would block the start-up for ever).
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "game/game_files.h"
 #include "platform/registry.h"
@@ -33,6 +35,8 @@ using MissionArchiveReader = std::function<void(CMissionList& list, const std::s
 using GameFilePicker = std::function<bool(const std::string& presetName, const std::string& filter, std::string& chosen)>;
 // Shows an information box.
 using InformationBox = std::function<void(const std::string& text)>;
+// Takes an event line (the owner adds it to the event list).
+using EventReporter = std::function<void(const std::string& text)>;
 
 class CGameInstallation {
 public:
@@ -55,6 +59,10 @@ public:
     bool Initialize(const GameFilePicker& pick, const InformationBox& inform) {
         return SelectGameFolder(false, pick, inform);
     }
+
+    // Where the refresh reports entries of the missions folder that it skips because they are no
+    // archives it may open (a folder, a FIFO, a device, an unreadable file); each one once per run.
+    void SetEventReporter(EventReporter report) { report_ = std::move(report); }
 
     void RefreshInstallation();
     // inform empty: no messages.
@@ -90,7 +98,10 @@ public:
 
     // The folder-listing step shared by the four lists (public for the tests of the list rules).
     static void SyncFileList(CGameFileList& list, const std::string& folder, const std::vector<std::string>& patterns);
-    static void SyncMissionList(CMissionList& list, const std::string& folder, const MissionArchiveReader& readMission);
+    // Only regular files are handed to readMission; every other "*.mn3" entry is skipped with a line
+    // to report (when given).
+    static void SyncMissionList(CMissionList& list, const std::string& folder, const MissionArchiveReader& readMission,
+                                const EventReporter& report = {});
 
 private:
     void WriteInfo(ArchiveWriter& ar, ProgressSteps* progress) const;
@@ -107,6 +118,8 @@ private:
     CGameFileList scripts_;
     CGameFileList connections_;
 
+    EventReporter report_;
+    std::vector<std::string> reportedSkips_;  // lines already reported in this run
     bool listsKnown_ = false;    // loaded or refreshed in this run
     bool storeBlocked_ = false;  // a damaged cache could not be set aside
     std::string lastDamagedPath_;

@@ -1,12 +1,13 @@
 #include "launch/custom_objects.h"
 
-#include <new>
+#include <unordered_set>
 #include <vector>
 
 #include "game/game_files.h"
 #include "launch/mission_archive.h"
 #include "launch/mission_description.h"
 #include "platform/files.h"
+#include "servers/game_config_text.h"
 
 namespace hm {
 
@@ -44,7 +45,7 @@ std::vector<std::string> NamesInLists(const std::string& cacheFolder, const std:
     for (const std::string& listName : fs::FindFiles(cacheFolder, "*.mn3")) {
         if (listName == exceptMission) continue;
         std::string text;
-        if (!fs::ReadWholeFile(cacheFolder + listName, text)) continue;
+        if (!fs::ReadFileLimited(cacheFolder + listName, kTextFileLimit, text).ok()) continue;
         for (std::string& name : ListNames(text)) names.push_back(std::move(name));
     }
     return names;
@@ -55,24 +56,15 @@ bool EndsWithNoCase(const std::string& name, const std::string& extension) {
            EqualsNoCase(name.substr(name.size() - extension.size()), extension);
 }
 
-int ReadArchive(const std::string& path, std::string& archive) {
-    const fs::FileAttributes attributes = fs::GetAttributes(path);
-    fs::FileReader reader;
-    if (!attributes.exists || attributes.isDirectory || !reader.Open(path)) return kArchiveOpenFailed;
-    if (attributes.size <= kHog2HeaderSize + kHog2EntrySize) return kArchiveTooSmall;
-    if (attributes.size > archive.max_size()) return kOutOfMemory;
-    try {
-        archive.assign(static_cast<size_t>(attributes.size), '\0');
-    } catch (const std::bad_alloc&) {
-        return kOutOfMemory;
+// Writes the data of `entry` to a new file at target; a failed copy leaves no file behind.
+bool WriteObject(Hog2Archive& archive, const Hog2Entry& entry, const std::string& target) {
+    fs::AtomicFileWriter writer;
+    if (!writer.Open(target)) return false;
+    if (!archive.CopyData(entry, writer)) {
+        writer.Abandon();
+        return false;
     }
-    size_t got = 0;
-    while (got < archive.size()) {
-        const size_t n = reader.Read(archive.data() + got, archive.size() - got);
-        if (n == 0) break;
-        got += n;
-    }
-    return got == archive.size() ? 0 : kArchiveReadFailed;
+    return writer.Commit();
 }
 
 }  // namespace
@@ -85,34 +77,44 @@ int ExtractCustomObjects(const std::string& mission, const std::string& gameFold
     const std::string prefix = WithSeparator(gameFolder);
     const std::string cacheFolder = prefix + "custom/cache/";
 
-    std::string archive;
-    if (const int failed = ReadArchive(prefix + "missions/" + mission, archive)) return failed;
-    Hog2Header header;
-    if (!ParseHog2Header(archive.data(), header)) return kArchiveNotHog2;
-    if (header.fileCount < 3) return kArchiveTooFewFiles;
-    if (!Hog2DirectoryFits(header, archive.size())) return kArchiveDamaged;
-    std::vector<Hog2Entry> entries;
-    try {
-        entries = ParseHog2Directory(archive.data() + kHog2HeaderSize, header);
-    } catch (const std::bad_alloc&) {
-        return kOutOfMemory;
+    Hog2Archive archive;
+    switch (archive.Open(prefix + "missions/" + mission, kHog2HeaderSize + kHog2EntrySize + 1)) {
+        case Hog2Archive::Opened::kOk: break;
+        case Hog2Archive::Opened::kOpenFailed: return kArchiveOpenFailed;
+        case Hog2Archive::Opened::kTooSmall: return kArchiveTooSmall;
+        case Hog2Archive::Opened::kReadFailed: return kArchiveReadFailed;
+        case Hog2Archive::Opened::kNotHog2: return kArchiveNotHog2;
+        case Hog2Archive::Opened::kDamaged:
+            // Too few files says more than a directory that does not fit, as the game checks it first.
+            return archive.header().fileCount < 3 ? kArchiveTooFewFiles : kArchiveDamaged;
     }
-    // A damaged directory writes nothing at all, rather than objects cut from the wrong bytes.
-    for (const Hog2Entry& entry : entries) {
+    if (archive.header().fileCount < 3) return kArchiveTooFewFiles;
+    // A first pass over the directory: a damaged one writes nothing at all, rather than objects cut
+    // from the wrong bytes.
+    Hog2Entry entry;
+    while (archive.Next(entry)) {
         if (EndsWithNoCase(entry.name, extension) && !Hog2DataFits(entry, archive.size())) return kArchiveDamaged;
     }
+    if (archive.failed()) return kArchiveReadFailed;
 
     const std::string listPath = cacheFolder + mission;
     std::string listText;
-    const bool listExists = fs::ReadWholeFile(listPath, listText);
+    const fs::ReadResult listRead = fs::ReadFileLimited(listPath, kTextFileLimit, listText);
+    const bool listExists = listRead.ok();
+    // A list that is there but cannot be read (too large, not a file) is the operator's to sort out:
+    // it is never written over.
+    const bool listUnreadable = !listExists && listRead.status != fs::ReadStatus::kMissing;
     const std::vector<std::string> ownNames = ListNames(listText);
     const std::vector<std::string> otherNames = NamesInLists(cacheFolder, mission);
 
     std::vector<std::string> remembered;
+    std::unordered_set<std::string> seen;  // lower-cased names of the archive's objects met so far
     std::vector<std::string> written;
-    for (const Hog2Entry& entry : entries) {
+    archive.Rewind();
+    while (archive.Next(entry)) {
         if (!EndsWithNoCase(entry.name, extension) || !IsPlainFileName(entry.name)) continue;
-        if (Names(remembered, entry.name)) continue;  // the same object twice in one archive
+        // The same object twice in one archive counts once; a set keeps a huge directory linear.
+        if (!seen.insert(ToLower1252(entry.name)).second) continue;
         const std::string target = prefix + entry.name;
         if (fs::FileExists(target)) {
             // Only an object that an extraction put there belongs to the missions; anything else
@@ -120,13 +122,13 @@ int ExtractCustomObjects(const std::string& mission, const std::string& gameFold
             if (Names(ownNames, entry.name) || Names(otherNames, entry.name)) remembered.push_back(entry.name);
             continue;
         }
-        if (fs::ReplaceFileAtomically(target, archive.substr(static_cast<size_t>(entry.offset), entry.length))) {
+        if (WriteObject(archive, entry, target)) {
             remembered.push_back(entry.name);
             written.push_back(entry.name);
         }
     }
 
-    if (!remembered.empty()) {
+    if (!remembered.empty() && !listUnreadable) {
         std::string text = listText;
         if (!listExists) {
             text.clear();
@@ -155,7 +157,7 @@ int RemoveCustomObjects(const std::string& mission, const std::string& gameFolde
     const std::string listPath = cacheFolder + mission;
 
     std::string listText;
-    if (!fs::ReadWholeFile(listPath, listText)) return kObjectListMissing;
+    if (!fs::ReadFileLimited(listPath, kTextFileLimit, listText).ok()) return kObjectListMissing;
     const std::vector<std::string> otherNames = NamesInLists(cacheFolder, mission);
 
     int removed = 0;
@@ -170,11 +172,23 @@ int RemoveCustomObjects(const std::string& mission, const std::string& gameFolde
 
 int ExtractMissionObjects(EventLogList& events, unsigned serverPort, const std::string& missionFile,
                           const std::string& gameFolder) {
-    const int count = ExtractCustomObjects(MapMissionFileName(missionFile), gameFolder, kCustomObjectExtension);
+    const std::string mission = MapMissionFileName(missionFile);
+    const int count = ExtractCustomObjects(mission, gameFolder, kCustomObjectExtension);
     if (count == 1) {
         events.AddEvent("Server %u: 1 custom object extracted.", serverPort);
     } else if (count > 1) {
         events.AddEvent("Server %u: %d custom objects extracted.", serverPort, count);
+    } else if (count == kArchiveOpenFailed || count == kArchiveTooSmall || count == kArchiveReadFailed ||
+               count == kArchiveNotHog2 || count == kArchiveDamaged) {
+        // The server may still run without its objects; the operator learns why they are missing.
+        const std::string path = WithSeparator(gameFolder) + "missions/" + mission;
+        if (count == kArchiveOpenFailed) {
+            events.AddEvent("Server %u: Cannot open mission archive '%s'; no custom objects extracted.", serverPort,
+                            path.c_str());
+        } else {
+            events.AddEvent("Server %u: Mission archive '%s' is damaged; no custom objects extracted.", serverPort,
+                            path.c_str());
+        }
     }
     return count;
 }

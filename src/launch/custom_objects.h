@@ -5,7 +5,9 @@
 //
 // Runs on the user-interface thread during a launch or a stop. It never writes or deletes outside
 // the game folder (names that are paths are refused), never overwrites a file, and only ever deletes
-// objects that an extraction wrote: a file that was in the game folder before is left alone.
+// objects that an extraction wrote: a file that was in the game folder before is left alone. An
+// archive is never read whole: its directory is read a block at a time and each object is copied
+// from where it lies, so a huge archive costs no more memory than a small one.
 #pragma once
 
 #include <string>
@@ -42,7 +44,8 @@ int ExtractCustomObjects(const std::string& mission, const std::string& gameFold
 int RemoveCustomObjects(const std::string& mission, const std::string& gameFolder);
 
 // The launch and stop steps with their event lines; `missionFile` is the configuration's mission,
-// mapped here as the game maps it.
+// mapped here as the game maps it. An archive that cannot be opened or is damaged, and so yields no
+// objects, is named in an event line.
 int ExtractMissionObjects(EventLogList& events, unsigned serverPort, const std::string& missionFile,
                           const std::string& gameFolder);
 int RemoveMissionObjects(EventLogList& events, unsigned serverPort, const std::string& missionFile,

@@ -111,8 +111,8 @@ void ApplyLaunchOption(CLaunchSettings& launch, const std::string& option, const
 bool ImportLaunchBatch(CLaunchSettings& launch, const std::string& path, const InformationBox& inform) {
     if (path.empty()) return true;
     std::vector<std::string> lines;
-    if (!ReadBufferedLines(path, kBatchLineBuffer, lines)) {
-        if (inform) inform("Cannot open " + path + " for reading!");
+    if (const fs::ReadResult read = ReadBufferedLines(path, kBatchLineBuffer, kLaunchBatchLimit, lines); !read.ok()) {
+        if (inform) inform(CannotReadMessage(path, read));
         return false;
     }
     for (const std::string& raw : lines) {

@@ -12,6 +12,7 @@
 // the next word, or a double-quoted text with its quotes removed (which may hold blanks).
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "servers/game_config_files.h"
@@ -19,8 +20,12 @@
 
 namespace hm {
 
+// A batch file that starts a server is a few lines; anything larger is not one.
+inline constexpr uint64_t kLaunchBatchLimit = 64u << 10;
+
 // Reads lines until one leaves launch.configFile set (true). An empty path imports nothing and
-// succeeds; a file that cannot be opened shows "Cannot open %s for reading!" and gives false, as does
+// succeeds; a file that cannot be opened, is no regular file or is larger than kLaunchBatchLimit shows
+// "Cannot open %s for reading!" (with the reason for the last two) and gives false, as does
 // a file without any line naming an existing "-dedicated" file.
 bool ImportLaunchBatch(CLaunchSettings& launch, const std::string& path, const InformationBox& inform);
 

@@ -1,7 +1,7 @@
 #include "launch/mission_archive.h"
 
+#include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <new>
 
 #include "launch/mission_description.h"
@@ -30,22 +30,6 @@ bool ParseHog2Header(const char* header, Hog2Header& out) {
     return true;
 }
 
-std::vector<Hog2Entry> ParseHog2Directory(const char* directory, const Hog2Header& header) {
-    std::vector<Hog2Entry> entries;
-    entries.reserve(header.fileCount);
-    uint64_t offset = header.dataOffset;  // 64 bits: a sum of 32-bit lengths cannot wrap around
-    for (uint32_t i = 0; i < header.fileCount; ++i) {
-        const char* entry = directory + static_cast<size_t>(i) * kHog2EntrySize;
-        Hog2Entry e;
-        e.name.assign(entry, strnlen(entry, kHog2NameField));
-        e.length = Le32(entry + kHog2NameField);
-        e.offset = offset;
-        offset += e.length;
-        entries.push_back(std::move(e));
-    }
-    return entries;
-}
-
 bool Hog2DirectoryFits(const Hog2Header& header, uint64_t fileSize) {
     return fileSize >= kHog2HeaderSize &&
            static_cast<uint64_t>(header.fileCount) * kHog2EntrySize <= fileSize - kHog2HeaderSize;
@@ -62,34 +46,87 @@ bool IsPlainFileName(const std::string& name) {
     return name.find("..") == std::string::npos;
 }
 
-bool ReadMissionDescriptionFromArchive(const std::string& path, CMissionInfo& mission) {
-    const fs::FileAttributes attributes = fs::GetAttributes(path);
-    if (!attributes.exists || attributes.isDirectory) return false;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    const uint64_t size = attributes.size;
+Hog2Archive::Opened Hog2Archive::Open(const std::string& path, uint64_t minSize) {
+    header_ = Hog2Header{};
+    block_.clear();
+    blockPos_ = 0;
+    failed_ = false;
+    if (!file_.Open(path)) return Opened::kOpenFailed;
+    if (file_.size() < minSize || file_.size() < kHog2HeaderSize) return Opened::kTooSmall;
+    char bytes[kHog2HeaderSize];
+    if (file_.Read(bytes, sizeof bytes) != sizeof bytes) return Opened::kReadFailed;
+    if (!ParseHog2Header(bytes, header_)) return Opened::kNotHog2;
+    if (!Hog2DirectoryFits(header_, file_.size())) return Opened::kDamaged;
+    Rewind();
+    return Opened::kOk;
+}
 
-    char headerBytes[kHog2HeaderSize];
-    if (!in.read(headerBytes, sizeof headerBytes)) return false;
-    Hog2Header header;
-    if (!ParseHog2Header(headerBytes, header) || !Hog2DirectoryFits(header, size)) return false;
+void Hog2Archive::Rewind() {
+    nextIndex_ = 0;
+    nextOffset_ = header_.dataOffset;  // 64 bits: a sum of 32-bit lengths cannot wrap around
+    block_.clear();
+    blockPos_ = 0;
+    failed_ = false;
+}
 
-    std::string description;
-    bool found = false;
-    try {
-        std::string directory(static_cast<size_t>(header.fileCount) * kHog2EntrySize, '\0');
-        if (!in.read(directory.data(), static_cast<std::streamsize>(directory.size()))) return false;
-        for (const Hog2Entry& entry : ParseHog2Directory(directory.data(), header)) {
-            if (!HasExtension(entry.name, ".msn")) continue;
-            if (!Hog2DataFits(entry, size)) return false;
-            description.assign(entry.length, '\0');
-            in.seekg(static_cast<std::streamoff>(entry.offset));
-            if (!in.read(description.data(), static_cast<std::streamsize>(entry.length))) return false;
-            found = true;
-            break;
+bool Hog2Archive::Next(Hog2Entry& entry) {
+    if (failed_ || nextIndex_ >= header_.fileCount) return false;
+    if (blockPos_ >= block_.size()) {
+        // Data reads move the file position, so every block is read from where it lies.
+        constexpr uint32_t kEntriesPerBlock = 1024;
+        const uint32_t count = std::min(kEntriesPerBlock, header_.fileCount - nextIndex_);
+        block_.resize(static_cast<size_t>(count) * kHog2EntrySize);
+        blockPos_ = 0;
+        const uint64_t at = kHog2HeaderSize + static_cast<uint64_t>(nextIndex_) * kHog2EntrySize;
+        if (!file_.Seek(at) || file_.Read(block_.data(), block_.size()) != block_.size()) {
+            failed_ = true;
+            block_.clear();
+            return false;
         }
+    }
+    const char* bytes = block_.data() + blockPos_;
+    entry.name.assign(bytes, strnlen(bytes, kHog2NameField));
+    entry.length = Le32(bytes + kHog2NameField);
+    entry.offset = nextOffset_;
+    nextOffset_ += entry.length;
+    blockPos_ += kHog2EntrySize;
+    ++nextIndex_;
+    return true;
+}
+
+bool Hog2Archive::ReadData(const Hog2Entry& entry, uint64_t maxBytes, std::string& out) {
+    if (!Hog2DataFits(entry, file_.size()) || entry.length > maxBytes) return false;
+    try {
+        out.assign(entry.length, '\0');
     } catch (const std::bad_alloc&) {
         return false;
+    }
+    return file_.Seek(entry.offset) && file_.Read(out.data(), out.size()) == out.size();
+}
+
+bool Hog2Archive::CopyData(const Hog2Entry& entry, fs::AtomicFileWriter& writer) {
+    if (!Hog2DataFits(entry, file_.size()) || !file_.Seek(entry.offset)) return false;
+    char buffer[65536];
+    uint64_t left = entry.length;
+    while (left > 0) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(left, sizeof buffer));
+        if (file_.Read(buffer, want) != want || !writer.Write(buffer, want)) return false;
+        left -= want;
+    }
+    return true;
+}
+
+bool ReadMissionDescriptionFromArchive(const std::string& path, CMissionInfo& mission) {
+    Hog2Archive archive;
+    if (archive.Open(path) != Hog2Archive::Opened::kOk) return false;
+    std::string description;
+    Hog2Entry entry;
+    bool found = false;
+    while (archive.Next(entry)) {
+        if (!HasExtension(entry.name, ".msn")) continue;
+        if (!archive.ReadData(entry, kMaxMissionDescription, description)) return false;
+        found = true;
+        break;
     }
     if (!found) return false;
     // The description is text up to its first zero byte, as the game reads it.

@@ -262,6 +262,13 @@ bool PrepareMissionDescriptionFile(EventLogList& events, unsigned serverPort, co
             events.AddEvent("Server %u: Read-only file '%s' ignored.", serverPort, path.c_str());
             return false;
         }
+        // Opening a FIFO for writing waits for a reader that never comes; a launch must not hang on it.
+        fs::FileReader probe;
+        if (attributes.exists && !probe.Open(path) && probe.result().status == fs::ReadStatus::kNotRegular) {
+            events.AddEvent("Server %u: '%s' is not a regular file; msn file not written.", serverPort, path.c_str());
+            return false;
+        }
+        probe.Close();
         return fs::WriteWholeFile(path, customDescriptionText);
     }
     if (!attributes.exists || attributes.isDirectory) return true;

@@ -36,8 +36,9 @@ std::string MapMissionFileName(const std::string& missionFile);
 std::string MissionDescriptionFileName(const std::string& missionFile);
 
 // The launch step: with a custom description, writes its text to the description file; otherwise
-// removes a description file left there (read-only files are reported, never changed). Returns false
-// only when the custom text could not be written.
+// removes a description file left there (read-only files are reported, never changed; something
+// that is not a regular file, such as a FIFO, is reported and never opened). Returns false only when
+// the custom text could not be written.
 bool PrepareMissionDescriptionFile(EventLogList& events, unsigned serverPort, const std::string& gameFolder,
                                    const std::string& missionFile, bool customDescription,
                                    const std::string& customDescriptionText);

@@ -73,6 +73,9 @@ class FileReader {  // plain buffered-by-caller reader
   // What the last Open or Read met: kOk, or why the file could not be opened or read to its end.
   const ReadResult& result() const { return result_; }
   uint64_t size() const { return size_; }  // of the open file, as it was at Open
+  // Moves to offset from the start of the file, so that an archive's entries are read where they lie
+  // instead of reading the whole file. False (result() says why) when no file is open or the seek fails.
+  bool Seek(uint64_t offset);
 
  private:
   int fd_ = -1;

@@ -41,8 +41,6 @@ void Tell(const InformationBox& inform, const std::string& text) {
     if (inform) inform(text);
 }
 
-std::string CannotOpen(const std::string& path) { return "Cannot open " + path + " for reading!"; }
-
 // Moves the first allowed name equal to value (any case) to the disallowed list, written as value.
 bool DisallowPowerup(CGameSettings& settings, const std::string& value) {
     for (PowerupCategory& category : settings.powerups) {
@@ -63,8 +61,8 @@ template <class Apply>
 bool ImportCommandFile(const std::string& path, const InformationBox& inform, Apply apply) {
     if (path.empty()) return true;
     std::vector<std::string> lines;
-    if (!ReadBufferedLines(path, kLineBuffer, lines)) {
-        Tell(inform, CannotOpen(path));
+    if (const fs::ReadResult read = ReadBufferedLines(path, kLineBuffer, kTextFileLimit, lines); !read.ok()) {
+        Tell(inform, CannotReadMessage(path, read));
         return false;
     }
     std::string unsupported;
@@ -202,8 +200,8 @@ bool ApplyServerConfigKey(CGameSettings& s, const InstalledNames& installed, con
 bool ImportServerConfigFile(CGameSettings& settings, const InstalledNames& installed, const std::string& path,
                             const InformationBox& inform) {
     std::vector<std::string> lines;
-    if (!ReadBufferedLines(path, kLineBuffer, lines)) {
-        Tell(inform, CannotOpen(path));
+    if (const fs::ReadResult read = ReadBufferedLines(path, kLineBuffer, kTextFileLimit, lines); !read.ok()) {
+        Tell(inform, CannotReadMessage(path, read));
         return false;
     }
     settings.customDescription = 0;
@@ -232,7 +230,8 @@ bool ImportServerConfigFile(CGameSettings& settings, const InstalledNames& insta
 
 std::string MultiSettingsFileNamedIn(const std::string& mainFile) {
     std::vector<std::string> lines;
-    if (!ReadBufferedLines(mainFile, kLineBuffer, lines) || lines.empty() || !IsConfigHeader(lines.front())) {
+    if (!ReadBufferedLines(mainFile, kLineBuffer, kTextFileLimit, lines).ok() || lines.empty() ||
+        !IsConfigHeader(lines.front())) {
         return {};
     }
     std::string named, key, value;

@@ -1,6 +1,7 @@
 #include "servers/game_config_text.h"
 
 #include <limits>
+#include <new>
 
 #include "platform/files.h"
 
@@ -56,11 +57,29 @@ std::vector<std::string> SplitBufferedLines(const std::string& text, size_t buff
     return lines;
 }
 
-bool ReadBufferedLines(const std::string& path, size_t bufferSize, std::vector<std::string>& lines) {
+fs::ReadResult ReadBufferedLines(const std::string& path, size_t bufferSize, uint64_t maxBytes,
+                                 std::vector<std::string>& lines) {
+    if (path.empty()) return fs::ReadResult{fs::ReadStatus::kMissing, "no file name"};
     std::string text;
-    if (path.empty() || !fs::ReadWholeFile(path, text)) return false;
-    lines = SplitBufferedLines(text, bufferSize);
-    return true;
+    fs::ReadResult result = fs::ReadFileLimited(path, maxBytes, text);
+    if (!result.ok()) return result;
+    try {
+        lines = SplitBufferedLines(text, bufferSize);
+    } catch (const std::bad_alloc&) {
+        return fs::ReadResult{fs::ReadStatus::kFailed, "out of memory"};
+    }
+    return result;
+}
+
+std::string CannotReadMessage(const std::string& path, const fs::ReadResult& result) {
+    std::string message = "Cannot open " + path + " for reading!";
+    // A folder fails to open on every platform and needs no more words; a FIFO, a device or a huge
+    // file would look like a plain file to the operator.
+    const bool folder = result.status == fs::ReadStatus::kNotRegular && fs::IsDirectory(path);
+    if ((result.status == fs::ReadStatus::kNotRegular && !folder) || result.status == fs::ReadStatus::kTooLarge) {
+        message += " (" + result.reason + ")";
+    }
+    return message;
 }
 
 }  // namespace hm

@@ -4,7 +4,8 @@
 // line reader that hands out a file as a fixed-size line buffer would, so a line longer than the
 // buffer arrives as several lines instead of overflowing anything.
 //
-// Pure helpers, usable on any thread. They never write a file.
+// Pure helpers, usable on any thread. They never write a file, and never read more of a file than
+// the limit its kind allows.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +13,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/files.h"
 
 namespace hm {
 
@@ -35,7 +38,18 @@ inline uint32_t ParseUnsigned(std::string_view text) { return static_cast<uint32
 // with its piece. A last line without LF is still a line.
 std::vector<std::string> SplitBufferedLines(const std::string& text, size_t bufferSize);
 
-// Reads the whole file and splits it as above; false when it cannot be opened for reading.
-bool ReadBufferedLines(const std::string& path, size_t bufferSize, std::vector<std::string>& lines);
+// The largest text file of the game's or the operator's that is read on request (configuration,
+// multi settings, autoexec, tracker and object list files): far above any real one, far below what
+// could exhaust memory once split into lines.
+inline constexpr uint64_t kTextFileLimit = 1u << 20;
+
+// Reads the whole file (a regular file of at most maxBytes; a FIFO or device is refused without
+// blocking) and splits it as above. On failure the lines are untouched and the result says why.
+fs::ReadResult ReadBufferedLines(const std::string& path, size_t bufferSize, uint64_t maxBytes,
+                                 std::vector<std::string>& lines);
+
+// The message for a file that could not be read: "Cannot open %s for reading!", with the reason
+// behind it when the file is there but is too large or neither a file nor a folder.
+std::string CannotReadMessage(const std::string& path, const fs::ReadResult& result);
 
 }  // namespace hm

@@ -47,8 +47,8 @@ bool ImportTrackerFile(TrackerList& list, const std::string& path,
                        const std::function<void(const std::string&)>& inform) {
     if (path.empty()) return true;
     std::string data;
-    if (!fs::ReadWholeFile(path, data)) {
-        if (inform) inform("Cannot open " + path + " for reading!");
+    if (const fs::ReadResult read = fs::ReadFileLimited(path, kTextFileLimit, data); !read.ok()) {
+        if (inform) inform(CannotReadMessage(path, read));
         return false;
     }
     list.trackers.clear();

@@ -23,8 +23,9 @@ constexpr uint16_t kDefaultTrackerPort = 27900;
 // characters or fewer are skipped, and so are lines of digits only (the number lines of a file written
 // by WriteTrackerFile, so such a file imports as the trackers it names). "host:port" keeps its port
 // (kept in 16 bits, raised to 1024 when lower); a bare host gets 27900. An empty path imports nothing
-// and succeeds. A file that cannot be opened leaves the list untouched, shows "Cannot open %s for
-// reading!" through inform (when given) and gives false.
+// and succeeds. A file that cannot be opened, is no regular file or is larger than 1 MiB leaves the
+// list untouched, shows "Cannot open %s for reading!" (with the reason for the last two) through
+// inform (when given) and gives false.
 bool ImportTrackerFile(TrackerList& list, const std::string& path,
                        const std::function<void(const std::string&)>& inform = {});
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -246,6 +247,26 @@ TEST_F(InstallationTest, OnlyNewOrChangedArchivesAreReadAgain) {
     EXPECT_EQ(installation->FindMission("b.mn3"), nullptr);
     EXPECT_NE(installation->FindMission("c.mn3"), nullptr);
     EXPECT_EQ(installation->Missions().size(), 2u);
+}
+
+TEST_F(InstallationTest, MissionEntriesThatAreNoFilesAreSkippedAndReportedOnce) {
+    CompleteGame();
+    const std::string missions = game + "/missions/";
+    ASSERT_EQ(std::system(("mkfifo '" + missions + "fifo.mn3'").c_str()), 0);
+    std::filesystem::create_directory(missions + "folder.mn3");
+    std::filesystem::create_symlink("/dev/zero", missions + "zero.mn3");
+    auto installation = Make();
+    std::vector<std::string> lines;
+    installation->SetEventReporter([&](const std::string& text) { lines.push_back(text); });
+    installation->RefreshInstallation();
+    installation->RefreshInstallation();
+    EXPECT_EQ(reads, 1);  // only haven.mn3 was handed to the reader
+    EXPECT_EQ(Titles(installation->Missions()), std::vector<std::string>{"Haven"});
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "Error: Mission file '" + missions + "fifo.mn3' skipped: not a regular file.",
+                         "Error: Mission file '" + missions + "folder.mn3' skipped: a folder, not a file.",
+                         "Error: Mission file '" + missions + "zero.mn3' skipped: not a regular file.",
+                     }));
 }
 
 TEST_F(InstallationTest, CheckNamesWhatIsMissing) {

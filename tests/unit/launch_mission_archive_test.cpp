@@ -3,6 +3,7 @@
 // description built from it. Archives are put together byte by byte here, from the HOG2 layout.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -216,6 +217,12 @@ TEST_F(MissionArchiveTest, UnreadableOrDamagedArchivesAreNotListed) {
         EXPECT_EQ(Read("case.mn3").size(), c.listed) << c.what;
     }
     EXPECT_TRUE(Read("missing.mn3").empty());
+
+    // Entries that are no files are refused at once: none of these may block or be read.
+    ASSERT_EQ(std::system(("mkfifo '" + folder.Path() + "/fifo.mn3'").c_str()), 0);
+    std::filesystem::create_directory(folder.Path() + "/folder.mn3");
+    std::filesystem::create_symlink("/dev/zero", folder.Path() + "/zero.mn3");
+    for (const char* name : {"fifo.mn3", "folder.mn3", "zero.mn3"}) EXPECT_TRUE(Read(name).empty()) << name;
 }
 
 TEST(MissionDescriptionFileName, MapsTheGamesSecondArchiveAndRefusesOtherNames) {

@@ -3,6 +3,8 @@
 // never taken over), names that would leave the game folder, and the event lines of both steps.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -11,6 +13,7 @@
 
 #include "eventlog/event_log.h"
 #include "launch/custom_objects.h"
+#include "launch/mission_archive.h"
 #include "launch/mission_description.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -175,6 +178,75 @@ TEST_F(GameFolderTest, ExtractionResultCodes) {
     }
 }
 
+TEST_F(GameFolderTest, ArchiveThatYieldsNoObjectsIsNamedInAnEvent) {
+    const std::string good = Hog2({{"m.msn", kDescription}, {"a.oof", "a"}, {"b.oof", "b"}});
+    std::string damaged = good;
+    damaged.replace(68 + 48 + 40, 4, Le32(0x7FFFFFFF));
+    const std::string path = game + "/missions/m.mn3";
+    const std::string isDamaged =
+        "Server 2092: Mission archive '" + path + "' is damaged; no custom objects extracted.";
+    struct Case {
+        const char* what;
+        std::string bytes;  // empty: a folder stands where the archive should be
+        std::string event;
+    } cases[] = {
+        {"object beyond the end", damaged, isDamaged},
+        {"not HOG2", "HOGX" + good.substr(4), isDamaged},
+        {"a folder", "", "Server 2092: Cannot open mission archive '" + path + "'; no custom objects extracted."},
+    };
+    for (const Case& c : cases) {
+        const size_t before = Events().size();
+        std::filesystem::remove_all(path);
+        if (c.bytes.empty()) {
+            std::filesystem::create_directory(path);
+        } else {
+            ASSERT_TRUE(fs::WriteWholeFile(path, c.bytes));
+        }
+        EXPECT_LT(ExtractMissionObjects(events, 2092, "m.mn3", game), 0) << c.what;
+        const std::vector<std::string> after = Events();
+        ASSERT_EQ(after.size(), before + 1) << c.what;
+        EXPECT_EQ(after.back(), c.event) << c.what;
+    }
+}
+
+// Bytes this process has read through read() so far, as the kernel counts them.
+uint64_t BytesReadByThisProcess() {
+    std::string io;
+    if (!fs::ReadWholeFile("/proc/self/io", io)) return 0;
+    const size_t at = io.find("rchar: ");
+    return at == std::string::npos ? 0 : std::stoull(io.substr(at + 7));
+}
+
+// A 1.5 GB archive (sparse: it takes no disk space) with its description and object behind the big
+// entry: listing and extraction read the directory and seek to the two entries, never the whole file.
+TEST_F(GameFolderTest, LargeArchiveIsReadByItsDirectory) {
+    if (BytesReadByThisProcess() == 0) GTEST_SKIP() << "/proc/self/io cannot be read here";
+    constexpr uint32_t kBig = 1536u << 20;
+    const std::string path = game + "/missions/big.mn3";
+    const std::pair<std::string, uint32_t> entries[] = {
+        {"big.d3l", kBig}, {"big.msn", static_cast<uint32_t>(strlen(kDescription))}, {"x.oof", 5}, {"pad", 0}};
+    std::string head = "HOG2" + Le32(4) + Le32(68 + 48 * 4) + std::string(56, '\0');
+    for (const auto& [name, length] : entries) {
+        std::string field = name;
+        field.resize(40, '\0');
+        head += field + Le32(length) + Le32(0);
+    }
+    ASSERT_TRUE(fs::WriteWholeFile(path, head));
+    std::filesystem::resize_file(path, head.size() + kBig);
+    ASSERT_TRUE(fs::AppendToFile(path, std::string(kDescription) + "x-obj"));
+
+    const uint64_t before = BytesReadByThisProcess();
+    CMissionList list;
+    CMissionInfo mission;
+    mission.fileName = "big.mn3";
+    ReadMissionArchive(list, game + "/missions", mission);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].levels.size(), 1u);
+    EXPECT_EQ(ExtractMissionObjects(events, 2092, "big.mn3", game), 1);
+    EXPECT_EQ(Read("x.oof"), "x-obj");
+    EXPECT_LT(BytesReadByThisProcess() - before, 4u << 20);
+}
+
 TEST_F(GameFolderTest, HostingTheSecondArchiveOfTheGamesMissionExtractsNothing) {
     Mission("k3_2.mn3", {{"k3.msn", kDescription}, {"k.oof", "k"}, {"pad", ""}});
     EXPECT_EQ(ExtractMissionObjects(events, 2092, "k3_2.mn3", game), 0);
@@ -218,6 +290,15 @@ TEST_F(GameFolderTest, DescriptionFileAtLaunch) {
         fs::SetReadOnly(path, false);
         fs::DeleteFile(path);
     }
+}
+
+TEST_F(GameFolderTest, DescriptionFileThatIsAFifoIsNeverOpened) {
+    ASSERT_EQ(std::system(("mkfifo '" + game + "/m.msn'").c_str()), 0);
+    EXPECT_FALSE(PrepareMissionDescriptionFile(events, 2092, game, "m.mn3", true, "LOOP"));
+    EXPECT_EQ(Events(), (std::vector<std::string>{
+                            "Server 2092: Writing msn file...",
+                            "Server 2092: '" + game + "/m.msn' is not a regular file; msn file not written.",
+                        }));
 }
 
 TEST_F(GameFolderTest, DescriptionFileAtStopRemovesOnlyWhatALoopingLaunchWrote) {

@@ -3,6 +3,7 @@
 // operator confirmed it.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <random>
@@ -10,9 +11,11 @@
 #include <vector>
 
 #include "game/game_installation.h"
+#include "launch/launch_batch.h"
 #include "launch/mission_description.h"
 #include "launch/server_import.h"
 #include "platform/files.h"
+#include "servers/game_config_text.h"
 
 namespace hm {
 namespace {
@@ -207,6 +210,42 @@ TEST_F(ServerImportTest, ChainStopsAtTheFirstFileThatFails) {
         EXPECT_TRUE(configs.empty());
         EXPECT_FALSE(asked);
         EXPECT_EQ(messages, std::vector<std::string>{"Cannot open " + gone + " for reading!"});
+    }
+}
+
+// A FIFO, a device or an oversized file in any of the five places: refused at once with the reason
+// (never blocking, never read whole), and the chain stops there.
+TEST_F(ServerImportTest, ChainRefusesWhatIsNoTextFileOfItsKind) {
+    const std::string fifo = root + "/fifo", device = root + "/zero";
+    const std::string huge = root + "/huge", hugeBatch = root + "/huge.bat";
+    ASSERT_EQ(std::system(("mkfifo '" + fifo + "'").c_str()), 0);
+    std::filesystem::create_symlink("/dev/zero", device);
+    ASSERT_TRUE(fs::WriteWholeFile(huge, "") && fs::WriteWholeFile(hugeBatch, ""));
+    std::filesystem::resize_file(huge, kTextFileLimit + 1);
+    std::filesystem::resize_file(hugeBatch, kLaunchBatchLimit + 1);
+    const ServerImportResult results[] = {ServerImportResult::BatchFailed, ServerImportResult::MainFileFailed,
+                                          ServerImportResult::MultiSettingsFailed, ServerImportResult::AutoexecFailed,
+                                          ServerImportResult::TrackerFileFailed};
+    for (size_t field = 0; field < 5; ++field) {
+        const std::pair<std::string, std::string> files[] = {
+            {fifo, "not a regular file"},
+            {device, "not a regular file"},
+            {field == 0 ? hugeBatch : huge,
+             "larger than " + std::to_string(field == 0 ? kLaunchBatchLimit : kTextFileLimit) + " bytes"},
+        };
+        for (const auto& [path, reason] : files) {
+            SCOPED_TRACE(std::to_string(field) + " " + path);
+            messages.clear();
+            ServerFilePaths paths = HandMadeServer();
+            std::string* fields[] = {&paths.batchFile, &paths.mainFile, &paths.multiSettingsFile, &paths.autoexecFile,
+                                     &paths.trackerFile};
+            *fields[field] = path;
+            std::vector<CServerConfig> configs;
+            EXPECT_EQ(ImportServerFiles(configs, installed, paths, inform, [](CServerConfig&) { return true; }),
+                      results[field]);
+            EXPECT_TRUE(configs.empty());
+            EXPECT_EQ(messages, std::vector<std::string>{"Cannot open " + path + " for reading! (" + reason + ")"});
+        }
     }
 }
 

@@ -496,4 +496,17 @@ bool LiesInsideFolder(const std::string& path, const std::string& folder) {
   return inner.size() > outer.size() && inner.compare(0, outer.size(), outer) == 0;
 }
 
+bool FileReader::Seek(uint64_t offset) {
+  if (fd_ < 0) {
+    result_ = Failure(ReadStatus::kFailed, "no file open");
+    return false;
+  }
+  if (offset > static_cast<uint64_t>(INT64_MAX) || ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) {
+    result_ = Failure(ReadStatus::kFailed, offset > static_cast<uint64_t>(INT64_MAX) ? "offset out of range"
+                                                                                   : std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
 }  // namespace hm::fs
