@@ -63,7 +63,10 @@ public:
     StoreLoad LoadInstallationInfo(const std::string& configFolder, ProgressSteps* progress);
     bool StoreInstallationInfo(const std::string& configFolder, ProgressSteps* progress);
     // Where a damaged cache file was put by the last load ("" when none or when it could not be moved).
-    const std::string& LastDamagedPath() const { return lastDamagedPath_; }
+    const std::string& LastDamagedPath() const { return fileState_.lastDamagedPath; }
+    // How the last load and write of the cache file went. An unreadable cache never blocks its store:
+    // it is rebuilt from the game folder.
+    StoreFileState& FileState() { return fileState_; }
 
     // Writes the language value found at start back (once); destruction does it when not done yet.
     void RestoreLanguageType();
@@ -108,8 +111,7 @@ private:
     CGameFileList connections_;
 
     bool listsKnown_ = false;    // loaded or refreshed in this run
-    bool storeBlocked_ = false;  // a damaged cache could not be set aside
-    std::string lastDamagedPath_;
+    StoreFileState fileState_;
 };
 
 }  // namespace hm

@@ -39,6 +39,8 @@ public:
     bool Store(const std::string& configFolder, ProgressSteps* progress);
 
     const std::string& LastDamagedPath() const { return fileState_.lastDamagedPath; }
+    // How the last load and write of the file went (see store_file.h).
+    StoreFileState& FileState() { return fileState_; }
 
     std::string Serialize();
     // Reads the list; re-attaches each completely read entry. The reader's Failed() tells about damage.
