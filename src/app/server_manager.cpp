@@ -45,11 +45,21 @@ std::string ServerManager::WindowTitle(uint32_t version) {
     return title;
 }
 
-void ServerManager::ReportLoad(StoreLoad result, const std::string& file, const std::string& keptAs) {
+void ServerManager::ReportLoad(StoreLoad result, const std::string& file, const StoreFileState& state, bool cache) {
     if (result == StoreLoad::Damaged) {
         events.AddEvent("Error: %s is damaged; what could be read was loaded, the file was kept as %s.", file.c_str(),
-                        keptAs.c_str());
+                        state.lastDamagedPath.c_str());
+    } else if (result == StoreLoad::Unreadable) {
+        events.AddEvent(cache ? kCacheUnreadableText : kStoreUnreadableText, file.c_str(),
+                        state.unreadableReason.c_str());
     }
+}
+
+void ServerManager::ReportWrite(StoreFileState& state, const char* fileName) {
+    const std::string cause = TakeWriteFailureToReport(state);
+    if (cause.empty()) return;
+    const std::string path = systemInfo.configFolder + fileName;
+    events.AddEvent(kStoreWriteFailedText, path.c_str(), cause.c_str());
 }
 
 void ServerManager::StartUp() {
@@ -101,16 +111,16 @@ bool ServerManager::RunStartUpSteps(ProgressSteps* progress) {
     StoreLoad loaded = configs.Load(systemInfo.configFolder, progress);
     configsLoaded_ = true;
     nicknameRules.Set(configs.globalOptions.antiCheat);
-    ReportLoad(loaded, systemInfo.configFolder + CServerConfigArray::kFileName, configs.LastDamagedPath());
+    ReportLoad(loaded, systemInfo.configFolder + CServerConfigArray::kFileName, configs.FileState());
     if (ctx_.jotwell) ctx_.jotwell->setUseGlobalJotwell(configs.globalOptions.useJotwellForEventLog != 0);
 
     // 12: the player records and the tracker list.
     loaded = players.Load(systemInfo.configFolder, systemInfo.logFolder, progress);
     playersLoaded_ = true;
-    ReportLoad(loaded, systemInfo.configFolder + PlayerInfoStore::kFileName, players.LastDamagedPath());
+    ReportLoad(loaded, systemInfo.configFolder + PlayerInfoStore::kFileName, players.FileState());
     loaded = trackerInfo.Load(systemInfo.configFolder, progress);
     trackerInfoLoaded_ = true;
-    ReportLoad(loaded, systemInfo.configFolder + TrackerInfoStore::kFileName, trackerInfo.LastDamagedPath());
+    ReportLoad(loaded, systemInfo.configFolder + TrackerInfoStore::kFileName, trackerInfo.FileState());
 
     // 13: the installation check.
     if (!installation.CheckInstallation([this](const std::string& text) { view_.MessageBox(text); })) {
@@ -126,7 +136,10 @@ bool ServerManager::RunStartUpSteps(ProgressSteps* progress) {
     // 16: server infos.
     loaded = servers.Load(systemInfo.configFolder, progress, ctx_.attach);
     serverInfosLoaded_ = true;
-    ReportLoad(loaded, systemInfo.configFolder + CServerInfoArray::kFileName, servers.LastDamagedPath());
+    ReportLoad(loaded, systemInfo.configFolder + CServerInfoArray::kFileName, servers.FileState());
+    // Without the stored list nothing tells which servers still run: an automatic start would only
+    // meet their ports.
+    const bool serverListUnknown = loaded == StoreLoad::Unreadable;
 
     // 17: the remote info server joins here.
 
@@ -160,11 +173,12 @@ bool ServerManager::RunStartUpSteps(ProgressSteps* progress) {
     }
 
     // 21: the automatic start, only when no entry was re-attached.
-    if (servers.entries.empty() && configs.globalOptions.autoLaunchAtStart) {
+    if (servers.entries.empty() && configs.globalOptions.autoLaunchAtStart && !serverListUnknown) {
         events.AddEvent("Starting up servers...");
         std::vector<size_t> all(configs.configs.size());
         for (size_t i = 0; i < all.size(); ++i) all[i] = i;
         launcher.StartConfigurations(all, true);
+        ServerListChanged();
     }
 
     // 22-23.
@@ -193,8 +207,11 @@ void ServerManager::ShutDown() {
     // 6.
     lobbyLink.Stop();
 
-    // 7: stores, only those that were read in this run.
+    // 7: stores, only those that were read in this run. The event list is switched on again for this
+    // step alone (every worker has ended by now): a store that cannot be written must still be told.
+    events.enabled = true;
     StoreAll(progress.get());
+    events.enabled = false;
     installation.RestoreLanguageType();
 
     // 9.
@@ -202,14 +219,32 @@ void ServerManager::ShutDown() {
 }
 
 void ServerManager::StoreAll(ProgressSteps* progress) {
-    if (serverInfosLoaded_) servers.Store(systemInfo.configFolder, progress);
+    // A failed write is told once per cause and left to the next store; nothing remembers it as done.
+    if (serverInfosLoaded_) {
+        servers.Store(systemInfo.configFolder, progress);
+        ReportWrite(servers.FileState(), CServerInfoArray::kFileName);
+    }
     installation.StoreInstallationInfo(systemInfo.configFolder, progress);  // only what it loaded or refreshed
+    ReportWrite(installation.FileState(), CGameInstallation::kFileName);
     if (configsLoaded_) {
         configs.globalOptions.antiCheat = nicknameRules.Get();  // the update thread may have changed it
         configs.Store(systemInfo.configFolder, progress);
+        ReportWrite(configs.FileState(), CServerConfigArray::kFileName);
     }
-    if (trackerInfoLoaded_) trackerInfo.Store(systemInfo.configFolder, progress);
-    if (playersLoaded_) players.Store(systemInfo.configFolder, progress);
+    if (trackerInfoLoaded_) {
+        trackerInfo.Store(systemInfo.configFolder, progress);
+        ReportWrite(trackerInfo.FileState(), TrackerInfoStore::kFileName);
+    }
+    if (playersLoaded_) {
+        players.Store(systemInfo.configFolder, progress);
+        ReportWrite(players.FileState(), PlayerInfoStore::kFileName);
+    }
+}
+
+void ServerManager::ServerListChanged() {
+    if (!serverInfosLoaded_) return;  // never written before it was read
+    servers.Store(systemInfo.configFolder, nullptr);
+    ReportWrite(servers.FileState(), CServerInfoArray::kFileName);
 }
 
 bool ServerManager::InitializeInstallation(ProgressSteps* progress) {
@@ -222,7 +257,7 @@ bool ServerManager::InitializeInstallation(ProgressSteps* progress) {
     view_.SetInfo(InfoField::GameFolder, installation.GameFolder());
     view_.SetInfo(InfoField::GameVersion, installation.VersionText());
     const StoreLoad loaded = installation.LoadInstallationInfo(systemInfo.configFolder, progress);
-    ReportLoad(loaded, systemInfo.configFolder + CGameInstallation::kFileName, installation.LastDamagedPath());
+    ReportLoad(loaded, systemInfo.configFolder + CGameInstallation::kFileName, installation.FileState(), true);
     if (progress) progress->Step("Updating Kelvane 3 file info...");
     installation.RefreshInstallation();
     return true;
@@ -340,11 +375,23 @@ void ServerManager::RemoveLine(unsigned port) {
     view_.RemoveServerLine(port);
 }
 
-int ServerManager::StartServerAt(size_t& index) { return launcher.StartServerAt(index); }
+// Every path that adds, removes, relaunches or halts an entry goes through these three or through
+// StartConfigurations, and each ends in ServerListChanged.
+int ServerManager::StartServerAt(size_t& index) {
+    const int started = launcher.StartServerAt(index);
+    ServerListChanged();
+    return started;
+}
 
-void ServerManager::RemoveServer(size_t& index) { launcher.RemoveServer(index); }
+void ServerManager::RemoveServer(size_t& index) {
+    launcher.RemoveServer(index);
+    ServerListChanged();
+}
 
-void ServerManager::HaltServer(size_t index) { launcher.HaltServer(index); }
+void ServerManager::HaltServer(size_t index) {
+    launcher.HaltServer(index);
+    ServerListChanged();
+}
 
 void ServerManager::StopAllServers() {
     for (size_t i = servers.entries.size(); i-- > 0;) {
@@ -399,6 +446,7 @@ std::string ServerManager::StartByNames(const std::vector<std::string>& names) {
     if (!indexes.empty()) {
         const size_t before = servers.entries.size();
         const bool completed = launcher.StartConfigurations(indexes, false);
+        ServerListChanged();
         RefreshStopAllButtons();
         answer += "Started or scheduled " + std::to_string(servers.entries.size() - before) + " server(s)" +
                   (completed ? ".\n" : "; the rest was cancelled.\n");

@@ -106,6 +106,9 @@ public:
     static std::string WindowTitle(uint32_t version);
     // Stores every store that was read in this run, in the fixed order.
     void StoreAll(ProgressSteps* progress);
+    // The server list gained or lost an entry, or an entry got a new process (or lost it): the list
+    // is stored at once, so a crash of the program never orphans a running server.
+    void ServerListChanged();
 
     bool initializationFailed() const { return initFailed_; }
 
@@ -132,7 +135,9 @@ private:
     void RemoveLine(unsigned port);
     void RefreshStopAllButtons();
     void FixUpdateAttempts();
-    void ReportLoad(StoreLoad result, const std::string& file, const std::string& keptAs);
+    void ReportLoad(StoreLoad result, const std::string& file, const StoreFileState& state, bool cache = false);
+    // Tells a write failure of the store once per cause.
+    void ReportWrite(StoreFileState& state, const char* fileName);
 
     ManagerContext ctx_;
     Clock& clock_;

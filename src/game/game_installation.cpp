@@ -269,18 +269,12 @@ bool CGameInstallation::ReadInfo(ArchiveReader& ar, ProgressSteps* progress) {
 }
 
 StoreLoad CGameInstallation::LoadInstallationInfo(const std::string& configFolder, ProgressSteps* progress) {
-    lastDamagedPath_.clear();
-    const std::string path = StorePath(configFolder, kFileName);
-    ArchiveReader ar;
-    if (!ar.OpenFile(path)) return StoreLoad::Absent;
-    const bool complete = ReadInfo(ar, progress);
-    ar.Close();
-    listsKnown_ = true;
-    if (complete) return StoreLoad::Loaded;
-    lastDamagedPath_ = KeepDamagedFile(path);
-    // A damaged file that could not be set aside must not be replaced behind the operator's back.
-    storeBlocked_ = lastDamagedPath_.empty();
-    return StoreLoad::Damaged;
+    // A damaged file that could not be set aside must not be replaced behind the operator's back; an
+    // unreadable one is only a cache and is rebuilt.
+    const StoreLoad loaded = LoadStoreFile(
+        StorePath(configFolder, kFileName), [&](ArchiveReader& ar) { ReadInfo(ar, progress); }, fileState_, false);
+    if (loaded == StoreLoad::Loaded || loaded == StoreLoad::Damaged) listsKnown_ = true;
+    return loaded;
 }
 
 void CGameInstallation::WriteInfo(ArchiveWriter& ar, ProgressSteps* progress) const {
@@ -309,21 +303,13 @@ std::string CGameInstallation::SerializeInfo() const {
 bool CGameInstallation::StoreInstallationInfo(const std::string& configFolder, ProgressSteps* progress) {
     // Lists that were never read nor refreshed in this run say nothing about the installation (a
     // start that failed before finding the game): the cache of the last good run stays.
-    if (!listsKnown_ || storeBlocked_) return false;
+    if (!listsKnown_ || fileState_.storeBlocked) return false;
     const std::string path = StorePath(configFolder, kFileName);
     if (missions_.empty() || scripts_.empty() || connections_.empty()) {
         fs::DeleteFile(path);
         return true;
     }
-    fs::AtomicFileWriter file;
-    if (!file.Open(path)) return false;
-    ArchiveWriter ar(&file);
-    WriteInfo(ar, progress);
-    if (!ar.Flush()) {
-        file.Abandon();
-        return false;
-    }
-    return file.Commit();
+    return StoreStoreFile(path, nullptr, nullptr, [&](ArchiveWriter& ar) { WriteInfo(ar, progress); }, fileState_);
 }
 
 const CMissionInfo* CGameInstallation::FindMission(const std::string& fileName) const {

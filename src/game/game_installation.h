@@ -71,7 +71,10 @@ public:
     StoreLoad LoadInstallationInfo(const std::string& configFolder, ProgressSteps* progress);
     bool StoreInstallationInfo(const std::string& configFolder, ProgressSteps* progress);
     // Where a damaged cache file was put by the last load ("" when none or when it could not be moved).
-    const std::string& LastDamagedPath() const { return lastDamagedPath_; }
+    const std::string& LastDamagedPath() const { return fileState_.lastDamagedPath; }
+    // How the last load and write of the cache file went. An unreadable cache never blocks its store:
+    // it is rebuilt from the game folder.
+    StoreFileState& FileState() { return fileState_; }
 
     // Writes the language value found at start back (once); destruction does it when not done yet.
     void RestoreLanguageType();
@@ -121,8 +124,7 @@ private:
     EventReporter report_;
     std::vector<std::string> reportedSkips_;  // lines already reported in this run
     bool listsKnown_ = false;    // loaded or refreshed in this run
-    bool storeBlocked_ = false;  // a damaged cache could not be set aside
-    std::string lastDamagedPath_;
+    StoreFileState fileState_;
 };
 
 }  // namespace hm

@@ -51,10 +51,13 @@ class AtomicFileWriter {  // streaming form of the above
   bool Write(const void* data, size_t size);
   bool Commit();  // fsync + rename; false (old file kept) on failure
   void Abandon();
+  // The system's reason in words for the last failed Open, Write or Commit; "" while none failed.
+  const std::string& reason() const { return reason_; }
 
  private:
   int fd_ = -1;
   bool failed_ = false;
+  std::string reason_;
   std::string path_;
   std::string tempPath_;
 };

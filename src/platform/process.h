@@ -38,6 +38,10 @@ public:
     // counts as gone), or when identity is not empty and the process's command line (/proc/pid/cmdline,
     // args joined by blanks) does not contain it.
     static std::unique_ptr<Process> Attach(uint32_t pid, const std::string& identity);
+    // Attaches the running process that has `argument` as one whole argument of its command line (the
+    // first one found, lowest pid first); null when there is none or argument is empty. For a process
+    // whose identifier was never recorded.
+    static std::unique_ptr<Process> FindByArgument(const std::string& argument);
 
     virtual ~Process();                          // never kills the process
     Process(const Process&) = delete;

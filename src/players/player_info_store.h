@@ -80,6 +80,8 @@ public:
     void SetTextPath(const std::string& path);
     std::string TextPath() const;
     const std::string& LastDamagedPath() const { return fileState_.lastDamagedPath; }
+    // How the last load and write of the file went (see store_file.h).
+    StoreFileState& FileState() { return fileState_; }
 
     std::vector<PlayerRecord> Records() const;
     size_t Count() const;

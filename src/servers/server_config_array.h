@@ -31,6 +31,8 @@ public:
 
     // Where the last load put the damaged file; "" when it was not damaged or could not be moved.
     const std::string& LastDamagedPath() const { return fileState_.lastDamagedPath; }
+    // How the last load and write of the file went (see store_file.h).
+    StoreFileState& FileState() { return fileState_; }
 
     // The whole file as bytes (the store's content without touching the disk).
     std::string Serialize();

@@ -5,8 +5,14 @@
 namespace hm {
 
 std::unique_ptr<Process> CServerInfoArray::DefaultAttach(uint32_t pid, const CServerConfig& config) {
-    if (pid == 0 || config.launch.tempDir.empty()) return nullptr;
-    return Process::Attach(pid, fs::ToPosixPath(config.launch.tempDir));
+    if (config.launch.tempDir.empty()) return nullptr;
+    const std::string cacheFolder = fs::ToPosixPath(config.launch.tempDir);
+    if (pid != 0) {
+        if (std::unique_ptr<Process> process = Process::Attach(pid, cacheFolder)) return process;
+    }
+    // The list on disk can lag one launch behind the process: the program may have died between
+    // starting a server and storing its identifier. The server still names its cache folder.
+    return Process::FindByArgument(cacheFolder);
 }
 
 void CServerInfoArray::WriteTo(ArchiveWriter& ar) {
@@ -22,10 +28,12 @@ void CServerInfoArray::ReadFrom(ArchiveReader& ar, const AttachFunction& attach)
         entry->Read(reader);
     });
     for (auto& entry : entries) {
-        if (entry->processId == 0) continue;
+        // Also an entry stored without a process: its launch may have come after the last store.
+        if (entry->processId == 0 && entry->stoppedOnPurpose != 0) continue;
         entry->process = attach ? attach(entry->processId, entry->config)
                                 : DefaultAttach(entry->processId, entry->config);
         if (entry->process) {
+            entry->processId = entry->process->Pid();
             entry->threadId = 0;
         } else {
             entry->processId = 0;

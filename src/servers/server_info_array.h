@@ -30,15 +30,19 @@ public:
     std::vector<std::unique_ptr<CServerInfo>> entries;
 
     // The attach used when none is given: refuses without a cache folder (nothing could prove the
-    // identity), else attaches when the process's command line names the folder.
+    // identity), else attaches the stored pid when its command line names the folder, or else the
+    // process that has the folder as an argument (a launch the list did not record yet).
     static std::unique_ptr<Process> DefaultAttach(uint32_t pid, const CServerConfig& config);
 
-    // attach empty: DefaultAttach. An attached entry holds the process and has thread id 0; an entry
-    // whose process could not be attached gets process id 0 (it counts as never started).
+    // attach empty: DefaultAttach, called for every entry but those stopped on purpose (pid 0 when
+    // none was stored). An attached entry holds the process, takes its pid and has thread id 0; an
+    // entry whose process could not be attached gets process id 0 (it counts as never started).
     StoreLoad Load(const std::string& configFolder, ProgressSteps* progress, const AttachFunction& attach = {});
     bool Store(const std::string& configFolder, ProgressSteps* progress);
 
     const std::string& LastDamagedPath() const { return fileState_.lastDamagedPath; }
+    // How the last load and write of the file went (see store_file.h).
+    StoreFileState& FileState() { return fileState_; }
 
     std::string Serialize();
     // Reads the list; re-attaches each completely read entry. The reader's Failed() tells about damage.

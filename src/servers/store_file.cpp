@@ -22,12 +22,20 @@ std::string KeepDamagedFile(const std::string& path) {
 }
 
 StoreLoad LoadStoreFile(const std::string& path, const std::function<void(ArchiveReader&)>& read,
-                        StoreFileState& state) {
+                        StoreFileState& state, bool blockUnreadable) {
     state.lastDamagedPath.clear();
-    ArchiveReader ar;
-    if (!ar.OpenFile(path)) return StoreLoad::Absent;
+    state.unreadableReason.clear();
+    // The whole file is read first, so an I/O error half-way can never pass for a short file.
+    std::string bytes;
+    const fs::ReadResult result = fs::ReadFileLimited(path, kStoreFileLimit, bytes);
+    if (result.status == fs::ReadStatus::kMissing) return StoreLoad::Absent;
+    if (!result.ok()) {
+        state.unreadableReason = result.reason.empty() ? std::string("unknown error") : result.reason;
+        if (blockUnreadable) state.storeBlocked = true;
+        return StoreLoad::Unreadable;
+    }
+    ArchiveReader ar(std::move(bytes));
     read(ar);
-    ar.Close();
     if (!ar.Failed()) return StoreLoad::Loaded;
     state.lastDamagedPath = KeepDamagedFile(path);
     state.storeBlocked = state.lastDamagedPath.empty();
@@ -35,18 +43,44 @@ StoreLoad LoadStoreFile(const std::string& path, const std::function<void(Archiv
 }
 
 bool StoreStoreFile(const std::string& path, ProgressSteps* progress, const char* step,
-                    const std::function<void(ArchiveWriter&)>& write, const StoreFileState& state) {
+                    const std::function<void(ArchiveWriter&)>& write, StoreFileState& state) {
     if (state.storeBlocked) return false;
     fs::AtomicFileWriter file;
-    if (!file.Open(path)) return false;
+    if (!file.Open(path)) {
+        NoteStoreWriteFailed(state, file.reason());
+        return false;
+    }
     if (progress) progress->Step(step);
     ArchiveWriter ar(&file);
     write(ar);
     if (!ar.Flush()) {
+        const std::string reason = file.reason();
         file.Abandon();
+        NoteStoreWriteFailed(state, reason);
         return false;
     }
-    return file.Commit();
+    const bool committed = file.Commit();
+    if (committed) {
+        NoteStoreWriteDone(state);
+    } else {
+        NoteStoreWriteFailed(state, file.reason());
+    }
+    return committed;
+}
+
+void NoteStoreWriteDone(StoreFileState& state) {
+    state.writeFailure.clear();
+    state.reportedFailures.clear();
+}
+
+void NoteStoreWriteFailed(StoreFileState& state, const std::string& reason) {
+    state.writeFailure = reason.empty() ? std::string("unknown error") : reason;
+}
+
+std::string TakeWriteFailureToReport(StoreFileState& state) {
+    if (state.writeFailure.empty()) return std::string();
+    if (!state.reportedFailures.insert(state.writeFailure).second) return std::string();
+    return state.writeFailure;
 }
 
 }  // namespace hm

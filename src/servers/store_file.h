@@ -1,14 +1,18 @@
 // What every binary store of the configuration folder shares: the outcome of a load, the path of a
-// store file, the read of a list, and keeping a damaged file aside.
+// store file, the read of a list, keeping a damaged file aside, and what a failed load or write
+// leaves for the operator to hear about.
 //
 // Used by the stores on the user-interface thread at start-up, shutdown and the periodic save. A
 // damaged file is never overwritten or deleted here: it is renamed to a name that no earlier copy has,
-// so the operator can still look at it after the program went on with what it could read.
+// so the operator can still look at it after the program went on with what it could read. A file that
+// is there but cannot be read (permissions, a folder in its place, an I/O error) is never written over
+// in that run, and a failed write is never taken for a done one.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,10 +22,20 @@
 namespace hm {
 
 enum class StoreLoad {
-    Absent,   // no file (or it cannot be opened): defaults stay
-    Loaded,   // read completely
-    Damaged,  // short or impossible data: what was read completely is kept, the file was set aside
+    Absent,      // no such file: defaults stay
+    Loaded,      // read completely
+    Damaged,     // short or impossible data: what was read completely is kept, the file was set aside
+    Unreadable,  // a file may be there but could not be read: defaults stay (see unreadableReason)
 };
+
+// The largest store file that is read; anything bigger is not a store this program wrote.
+inline constexpr uint64_t kStoreFileLimit = 256ull << 20;
+
+// Event texts about store files: the file's full path, then the system's reason.
+inline constexpr const char* kStoreUnreadableText =
+    "Error: Cannot read %s (%s); it is left as it is and not written in this run.";
+inline constexpr const char* kCacheUnreadableText = "Error: Cannot read %s (%s); it is rebuilt from the game folder.";
+inline constexpr const char* kStoreWriteFailedText = "Error: Cannot write %s (%s); the previous copy is kept.";
 
 // folder + name; folder may or may not end with '/' ("" = the current folder).
 std::string StorePath(const std::string& folder, const std::string& name);
@@ -31,19 +45,33 @@ std::string StorePath(const std::string& folder, const std::string& name);
 std::string KeepDamagedFile(const std::string& path);
 
 // Where a store keeps what its last load found wrong with the file.
+// Where a store keeps what its last load found wrong with the file, and how its writes went.
 struct StoreFileState {
-    std::string lastDamagedPath;  // where the damaged file went; "" when it was fine or could not be moved
-    bool storeBlocked = false;    // a damaged file could not be set aside: never write over it
+    std::string lastDamagedPath;   // where the damaged file went; "" when it was fine or could not be moved
+    std::string unreadableReason;  // why the last load could not read the file; "" when it could
+    bool storeBlocked = false;     // the file could not be read or set aside: never write over it
+    std::string writeFailure;      // why the last write failed; "" when it succeeded or none was tried
+    std::set<std::string> reportedFailures;  // causes told since the last successful write
 };
 
-// Opens path and reads it with read. Absent: no file (nothing read). Damaged: the reader stopped
-// early; the file is set aside and state tells where (or blocks later stores when it cannot be moved).
+// Reads path whole (at most kStoreFileLimit) and hands it to read. Absent: no such file. Unreadable:
+// something is there that could not be read; state says why and, when blockUnreadable is set, later
+// stores are refused for the rest of the run. Damaged: the reader stopped early; the file is set
+// aside and state tells where (or blocks later stores when it cannot be moved).
 StoreLoad LoadStoreFile(const std::string& path, const std::function<void(ArchiveReader&)>& read,
-                        StoreFileState& state);
+                        StoreFileState& state, bool blockUnreadable = true);
 // Writes the store through a temporary file renamed over path; the progress step is shown only once
-// the temporary exists. False when nothing was written (the old file then stays as it was).
+// the temporary exists. False when nothing was written (the old file then stays as it was); the cause
+// is then in state.writeFailure, unless the store was blocked on purpose.
 bool StoreStoreFile(const std::string& path, ProgressSteps* progress, const char* step,
-                    const std::function<void(ArchiveWriter&)>& write, const StoreFileState& state);
+                    const std::function<void(ArchiveWriter&)>& write, StoreFileState& state);
+// Record how a write of a store ended, for stores that write through a path of their own. After a
+// success every cause may be told again when it comes back.
+void NoteStoreWriteDone(StoreFileState& state);
+void NoteStoreWriteFailed(StoreFileState& state, const std::string& reason);
+// The cause of the last failed write when it has not been told since the last successful write, and
+// marks it told; "" when there is nothing new to tell. Each cause is told once per store.
+std::string TakeWriteFailureToReport(StoreFileState& state);
 
 // Reads the list part of a store: a leading dword (0: no list follows), a count, then each element's
 // block. Elements are appended one by one as they are read completely, so a damaged count can never

@@ -77,37 +77,24 @@ void TrackerInfoStore::ReadFrom(ArchiveReader& ar) {
 
 StoreLoad TrackerInfoStore::Load(const std::string& configFolder, ProgressSteps* progress) {
     if (progress) progress->Step("Loading tracker infos...");
-    lastDamagedPath_.clear();
-    const std::string path = StorePath(configFolder, kFileName);
-    ArchiveReader ar;
-    if (!ar.OpenFile(path)) return StoreLoad::Absent;
-    ReadFrom(ar);
-    ar.Close();
-    if (!ar.Failed()) {
-        fileHoldsEntries_ = Count() > 0;
-        return StoreLoad::Loaded;
-    }
-    fileHoldsEntries_ = false;  // the damaged file no longer stands in the store's place
-    lastDamagedPath_ = KeepDamagedFile(path);
-    storeBlocked_ = lastDamagedPath_.empty();
-    return StoreLoad::Damaged;
+    const StoreLoad loaded =
+        LoadStoreFile(StorePath(configFolder, kFileName), [this](ArchiveReader& ar) { ReadFrom(ar); }, fileState_);
+    // A damaged file no longer stands in the store's place; an unreadable one is never written over.
+    if (loaded == StoreLoad::Loaded) fileHoldsEntries_ = Count() > 0;
+    if (loaded == StoreLoad::Damaged) fileHoldsEntries_ = false;
+    return loaded;
 }
 
 bool TrackerInfoStore::Store(const std::string& configFolder, ProgressSteps* progress) {
-    if (storeBlocked_) return false;
+    if (fileState_.storeBlocked) return false;
     std::vector<TrackerInfo> entries;
     {
         std::lock_guard<std::mutex> guard(lock_);
         if (entries_.empty() && !fileHoldsEntries_) return true;
         entries = entries_;
     }
-    fs::AtomicFileWriter file;
-    if (!file.Open(StorePath(configFolder, kFileName))) return false;
-    if (progress) progress->Step("Storing tracker infos...");
-    ArchiveWriter ar(&file);
-    WriteEntries(ar, entries);
-    if (!ar.Flush() || !file.Commit()) {
-        file.Abandon();
+    if (!StoreStoreFile(StorePath(configFolder, kFileName), progress, "Storing tracker infos...",
+                        [&](ArchiveWriter& ar) { WriteEntries(ar, entries); }, fileState_)) {
         return false;
     }
     fileHoldsEntries_ = !entries.empty();

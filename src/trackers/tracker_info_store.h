@@ -46,15 +46,18 @@ public:
     size_t Count() const;
 
     // Absent: the entries stay as they are. Loaded: replaced by the file's. Damaged: what was read
-    // completely is kept and the file set aside (see LastDamagedPath).
+    // completely is kept and the file set aside (see LastDamagedPath). Unreadable: the entries stay
+    // and the file is never written in this run.
     StoreLoad Load(const std::string& configFolder, ProgressSteps* progress);
     // Writes the file (temporary file renamed over the old one) when the store holds entries, or when
     // the file it last loaded or stored held entries that have all been removed since, so removed
     // entries do not come back at the next start. Otherwise nothing is written, and that succeeds.
-    // False when a write was due and failed, or when a damaged file could not be set aside.
+    // False when a write was due and failed, or when the file could not be read or set aside.
     bool Store(const std::string& configFolder, ProgressSteps* progress);
 
-    const std::string& LastDamagedPath() const { return lastDamagedPath_; }
+    const std::string& LastDamagedPath() const { return fileState_.lastDamagedPath; }
+    // How the last load and write of the file went (see store_file.h).
+    StoreFileState& FileState() { return fileState_; }
 
     // The file's bytes for the current entries.
     std::string Serialize() const;
@@ -69,8 +72,7 @@ private:
 
     // User-interface thread only, like Load and Store.
     bool fileHoldsEntries_ = false;  // what the last load read or the last store wrote
-    std::string lastDamagedPath_;
-    bool storeBlocked_ = false;
+    StoreFileState fileState_;
 };
 
 }  // namespace hm

@@ -317,6 +317,163 @@ TEST_F(ServerManagerTest, DamagedStoreIsReportedAndKeptAside) {
     EXPECT_EQ(kept, bytes.substr(0, bytes.size() - 7));
 }
 
+TEST_F(ServerManagerTest, StoreThatCannotBeReadIsReportedAndNeverWrittenOver) {
+    struct Case {
+        const char* file;
+        const char* obstacle;  // "folder" or "fifo" in the file's place
+        bool cache;            // the installation cache is rebuilt instead of left alone
+    };
+    const Case cases[] = {
+        {"KelvaneConfig.dat", "folder", false}, {"PlayerInfo.dat", "fifo", false},
+        {"ServerInfo.dat", "folder", false},    {"ServerInfo.dat", "fifo", false},
+        {"TrackerInfo.dat", "fifo", false},     {"KelvaneInfo.dat", "folder", true},
+        {"KelvaneInfo.dat", "fifo", true},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        view.journal.clear();
+        const std::string name = std::string(c.file) + " as " + c.obstacle;
+        stdfs::create_directories(folder / "cfg");
+        const std::string path = ConfigPath(c.file);
+        if (std::string(c.obstacle) == "folder") {
+            stdfs::create_directories(stdfs::path(path) / "inside");
+        } else {
+            ASSERT_EQ(std::system(("mkfifo '" + path + "'").c_str()), 0);
+        }
+        if (std::string(c.file) != "KelvaneConfig.dat") {
+            CServerConfigArray stored;
+            stored.globalOptions.autoLaunchAtStart = 1;
+            ASSERT_TRUE(stored.Store((folder / "cfg").string(), nullptr));
+        }
+        {
+            ServerManager manager(context);
+            manager.StartUp();
+            manager.trackerInfo.Set("k3://127.0.0.1:2092", "Anarchy");  // gives every store something to write
+            manager.players.Update("Pilot", "10.0.0.7");
+            manager.ShutDown();
+        }
+        const std::string reason = std::string(c.obstacle) == "folder" ? "a folder, not a file" : "not a regular file";
+        const std::string readError = "event: Error: Cannot read " + path + " (" + reason + "); " +
+                                      (c.cache ? "it is rebuilt from the game folder."
+                                               : "it is left as it is and not written in this run.");
+        const auto errors = view.Filter("event: Error: ");
+        ASSERT_FALSE(errors.empty()) << name;
+        EXPECT_EQ(errors[0], readError) << name;
+        const bool folderStays = std::string(c.obstacle) == "folder";
+        if (!c.cache || folderStays) {
+            // What stands in the file's place is untouched; a cache that cannot be written says so at exit.
+            EXPECT_EQ(stdfs::is_directory(path), folderStays) << name;
+            EXPECT_EQ(stdfs::is_fifo(path), !folderStays) << name;
+            EXPECT_EQ(errors.size(), c.cache ? 2u : 1u) << name;
+            if (c.cache) {
+                EXPECT_EQ(errors[1], "event: Error: Cannot write " + path + " (Is a directory); the previous copy is kept.");
+            }
+        } else {
+            EXPECT_TRUE(stdfs::is_regular_file(path)) << name << ": the cache is rebuilt";
+            EXPECT_EQ(errors.size(), 1u) << name;
+        }
+        // Without a readable server list nothing tells which servers still run: no automatic start.
+        const bool autoStart = !view.Filter("event: Starting up servers...").empty();
+        if (std::string(c.file) != "KelvaneConfig.dat") {
+            EXPECT_EQ(autoStart, std::string(c.file) != "ServerInfo.dat") << name;
+        }
+    }
+}
+
+TEST_F(ServerManagerTest, FailedWriteIsReportedOncePerCauseAndRetriedAtTheNextStore) {
+    ServerManager manager(context);
+    manager.StartUp();
+    manager.trackerInfo.Set("k3://127.0.0.1:2092", "Anarchy");
+    manager.players.Update("Pilot", "10.0.0.7");
+    const char* files[] = {"ServerInfo.dat", "KelvaneInfo.dat", "KelvaneConfig.dat", "TrackerInfo.dat", "PlayerInfo.dat"};
+    auto periodicStore = [&] {
+        clock.Advance(900001);
+        loop.timerTask();
+    };
+    auto writeErrors = [&] {
+        std::vector<std::string> out;
+        for (const auto& e : view.Filter("event: Error: Cannot write ")) out.push_back(e);
+        return out;
+    };
+    for (const char* file : files) stdfs::create_directories(stdfs::path(ConfigPath(file)) / "inside");
+    periodicStore();
+    periodicStore();
+    std::vector<std::string> expected;
+    for (const char* file : files) {
+        expected.push_back(std::string("event: Error: Cannot write ") + ConfigPath(file) +
+                           " (Is a directory); the previous copy is kept.");
+    }
+    EXPECT_EQ(writeErrors(), expected) << "once per store and cause, in the order of the stores";
+
+    // The cause goes away: the next periodic store writes every file, as nothing took the failure for done.
+    for (const char* file : files) stdfs::remove_all(ConfigPath(file));
+    periodicStore();
+    for (const char* file : files) EXPECT_TRUE(stdfs::is_regular_file(ConfigPath(file))) << file;
+    PlayerInfoStore reread(clock);
+    ASSERT_EQ(reread.Load((folder / "cfg").string(), (folder / "log").string(), nullptr), StoreLoad::Loaded);
+    EXPECT_EQ(reread.Count(), 1u);
+
+    // After a successful write the same cause is new again.
+    stdfs::remove_all(ConfigPath("PlayerInfo.dat"));
+    stdfs::create_directories(stdfs::path(ConfigPath("PlayerInfo.dat")) / "inside");
+    periodicStore();
+    EXPECT_EQ(writeErrors().size(), expected.size() + 1);
+}
+
+TEST_F(ServerManagerTest, ServerListIsStoredWheneverItChanges) {
+    // A game server that runs until it is stopped.
+    const stdfs::path game = folder / "game";
+    ASSERT_TRUE(fs::WriteWholeFile((game / "main.exe").string(), "#!/bin/sh\nexec sleep 30\n"));
+    stdfs::permissions(game / "main.exe", stdfs::perms::owner_all);
+    ServerManager manager(context);
+    manager.StartUp();
+    CServerConfig config = Config(2092, "Listed");
+    config.launch.executable = "main.exe";
+    config.launch.tempDir = (folder / "cache").string();
+    config.launch.configFile = (folder / "server.cfg").string();
+    config.launch.autoexecFile = (folder / "autoexec.cfg").string();
+    config.launch.gameSpyFile = "tracker.txt";
+    config.game.multiSettingsFile = (folder / "multi.cfg").string();
+    config.game.allowRemoteConsole = 0;
+
+    struct Stored {
+        size_t entries;
+        uint32_t pid;
+        uint32_t stoppedOnPurpose;
+    };
+    auto stored = [&] {
+        CServerInfoArray list;
+        uint32_t pid = 0;
+        list.Load((folder / "cfg").string(), nullptr, [&](uint32_t p, const CServerConfig&) {
+            pid = p;
+            return std::unique_ptr<Process>();
+        });
+        return Stored{list.entries.size(), pid, list.entries.empty() ? 0u : list.entries[0]->stoppedOnPurpose};
+    };
+    auto pid = [&] { return manager.servers.entries[0]->processId; };
+
+    manager.servers.entries.push_back(std::make_unique<CServerInfo>(config));
+    size_t index = 0;
+    ASSERT_EQ(manager.StartServerAt(index), 1);
+    const uint32_t first = pid();
+    EXPECT_EQ(stored().entries, 1u);
+    EXPECT_EQ(stored().pid, first) << "a launched server is in the stored list at once";
+
+    manager.servers.entries[0]->process->Terminate();
+    manager.servers.entries[0]->process->Wait(2000);
+    ASSERT_EQ(manager.StartServerAt(index), 1);
+    EXPECT_NE(pid(), first);
+    EXPECT_EQ(stored().pid, pid()) << "a relaunch stores the new process";
+
+    manager.HaltServer(0);
+    EXPECT_EQ(stored().pid, 0u);
+    EXPECT_EQ(stored().stoppedOnPurpose, 1u) << "a halted server is stored as stopped on purpose";
+
+    ASSERT_EQ(manager.StartServerAt(index), 1);
+    manager.RemoveServer(index);
+    EXPECT_EQ(stored().entries, 0u) << "a removed server leaves the stored list at once";
+}
+
 TEST_F(ServerManagerTest, ReattachVisitsEveryEntryByItsKind) {
     CServerInfoArray stored;
     auto add = [&](CServerConfig config, uint32_t pid) {

@@ -2,7 +2,10 @@
 // "PlayerInfo.dat" against bytes built by hand from the stored format, damaged files, and several
 // console threads reporting at once.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -252,6 +255,39 @@ TEST(PlayerInfoStore, DamagedFileKeepsWhatWasReadAndIsSetAside) {
         EXPECT_TRUE(store.Store(config, nullptr)) << c.why;
         fs::DeleteFile(store.LastDamagedPath());
     }
+}
+
+// The child's side: each fault found adds its own bit to the exit code.
+int StoreUnderFileSizeLimit(PlayerInfoStore& store, const std::string& folder, const std::string& previous) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{64 * 1024, 64 * 1024};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    StoreFileState& state = store.FileState();
+    int faults = 0;
+    faults += store.Store(folder, nullptr) ? 1 : 0;
+    faults += state.writeFailure == "File too large" ? 0 : 2;
+    faults += TakeWriteFailureToReport(state) == "File too large" ? 0 : 4;
+    faults += store.Store(folder, nullptr) ? 8 : 0;  // tried again, failing the same way
+    faults += TakeWriteFailureToReport(state).empty() ? 0 : 16;  // told once
+    std::string kept;
+    faults += fs::ReadWholeFile(folder + PlayerInfoStore::kFileName, kept) && kept == previous ? 0 : 32;
+    faults += fs::FindFiles(folder, "*").size() == 1 ? 0 : 64;  // no temporary left behind
+    return faults;
+}
+
+// A real write error half-way through a large store: a file-size limit in a child process (the
+// signal that would end it is ignored, so the write fails with the system's reason).
+TEST(PlayerInfoStore, WriteErrorKeepsThePreviousCopyAndIsToldOncePerCause) {
+    const std::string folder = Folder("write_error");
+    ManualClock clock;
+    PlayerInfoStore store(clock);
+    store.Update("Pilot", "10.0.0.7");
+    ASSERT_TRUE(store.Store(folder, nullptr));
+    std::string previous;
+    ASSERT_TRUE(fs::ReadWholeFile(folder + PlayerInfoStore::kFileName, previous));
+    for (int i = 0; i < 3000; ++i) store.Update("Pilot" + std::to_string(i), Address(i % 250));
+
+    EXPECT_EXIT(std::exit(StoreUnderFileSizeLimit(store, folder, previous)), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(PlayerInfoStore, SeveralConsoleThreadsReportAtOnce) {

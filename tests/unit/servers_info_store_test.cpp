@@ -48,31 +48,39 @@ TEST(ServerInfoArray, AttachDecidesWhetherTheEntryKeepsItsProcess) {
     struct Case {
         const char* what;
         uint32_t storedPid;
+        uint32_t stoppedOnPurpose;
         bool attachSucceeds;
-        uint32_t pid, threadId;
+        uint32_t threadId;
         bool held;
         int attachCalls;
     } cases[] = {
-        {"attached", 4321, true, 4321, 0, true, 1},
-        {"gone", 4321, false, 0, 99, false, 1},
-        {"never started", 0, true, 0, 99, false, 0},
+        {"attached", 4321, 0, true, 0, true, 1},
+        {"gone", 4321, 0, false, 99, false, 1},
+        // Stored before its launch: the process is looked for all the same.
+        {"launch not recorded", 0, 0, true, 0, true, 1},
+        {"never started", 0, 0, false, 99, false, 1},
+        {"stopped on purpose", 0, 1, true, 99, false, 0},
     };
     for (const Case& c : cases) {
         CServerInfoArray source;
         source.entries.push_back(std::make_unique<CServerInfo>());
         source.entries[0]->processId = c.storedPid;
         source.entries[0]->threadId = 99;
+        source.entries[0]->stoppedOnPurpose = c.stoppedOnPurpose;
         source.entries[0]->config.launch.tempDir = "cache\\2100";
         const std::string bytes = source.Serialize();
 
         int calls = 0;
+        uint32_t attachedPid = 0;
         // A real process stands in for the attached server: our own short-lived child.
         CServerInfoArray::AttachFunction attach = [&](uint32_t pid, const CServerConfig& config) {
             ++calls;
             EXPECT_EQ(pid, c.storedPid);
             EXPECT_EQ(config.launch.tempDir, "cache\\2100");  // the whole entry was read first
             if (!c.attachSucceeds) return std::unique_ptr<Process>();
-            return Process::Spawn("/bin/sh", "-c true", "/", "");
+            std::unique_ptr<Process> process = Process::Spawn("/bin/sh", "-c true", "/", "");
+            attachedPid = process ? process->Pid() : 0;
+            return process;
         };
         CServerInfoArray loaded;
         ArchiveReader reader(bytes);
@@ -80,7 +88,7 @@ TEST(ServerInfoArray, AttachDecidesWhetherTheEntryKeepsItsProcess) {
         ASSERT_FALSE(reader.Failed()) << c.what;
         ASSERT_EQ(loaded.entries.size(), 1u);
         EXPECT_EQ(calls, c.attachCalls) << c.what;
-        EXPECT_EQ(loaded.entries[0]->processId, c.pid) << c.what;
+        EXPECT_EQ(loaded.entries[0]->processId, c.held ? attachedPid : 0u) << c.what << ": the pid of what was attached";
         EXPECT_EQ(loaded.entries[0]->threadId, c.threadId) << c.what;
         EXPECT_EQ(loaded.entries[0]->process != nullptr, c.held) << c.what;
         if (loaded.entries[0]->process) loaded.entries[0]->process->Wait(5000);
@@ -100,16 +108,23 @@ TEST(ServerInfoArray, DefaultAttachProvesIdentityByTheCacheFolder) {
     }
     struct Case {
         const char* tempDir;
+        uint32_t storedPid;
         bool attached;
     } cases[] = {
-        {"\\tmp\\hm_cache\\2100", true},  // stored with backslashes, matched with slashes
-        {"\\tmp\\hm_cache\\2101", false},  // the pid now belongs to some other program
-        {"", false},                        // nothing could prove it: never taken on trust
+        {"\\tmp\\hm_cache\\2100", pid, true},  // stored with backslashes, matched with slashes
+        {"\\tmp\\hm_cache\\2101", pid, false},  // the pid now belongs to some other program
+        {"", pid, false},                        // nothing could prove it: never taken on trust
+        // The list lagged behind a launch: no pid, or an older one; the folder finds the server.
+        {"\\tmp\\hm_cache\\2100", 0, true},
+        {"\\tmp\\hm_cache\\2100", 1, true},
+        {"\\tmp\\hm_cache\\210", 0, false},  // a whole argument, not a part of one
     };
     for (const Case& c : cases) {
         CServerConfig config;
         config.launch.tempDir = c.tempDir;
-        EXPECT_EQ(CServerInfoArray::DefaultAttach(pid, config) != nullptr, c.attached) << c.tempDir;
+        std::unique_ptr<Process> attached = CServerInfoArray::DefaultAttach(c.storedPid, config);
+        EXPECT_EQ(attached != nullptr, c.attached) << c.tempDir << " pid " << c.storedPid;
+        if (attached) EXPECT_EQ(attached->Pid(), pid);
     }
     server->Terminate();
     server->Wait(5000);

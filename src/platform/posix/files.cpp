@@ -209,7 +209,11 @@ AtomicFileWriter::~AtomicFileWriter() { Abandon(); }
 
 bool AtomicFileWriter::Open(const std::string& path) {
   Abandon();
-  if (path.empty() || path.back() == '/') return false;
+  reason_.clear();
+  if (path.empty() || path.back() == '/') {
+    reason_ = std::strerror(EISDIR);
+    return false;
+  }
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string temp = path + UniqueSuffix();
     int fd = OpenRetry(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
@@ -223,23 +227,40 @@ bool AtomicFileWriter::Open(const std::string& path) {
       tempPath_ = temp;
       return true;
     }
-    if (errno != EEXIST) return false;
+    if (errno != EEXIST) {
+      reason_ = std::strerror(errno);
+      return false;
+    }
   }
+  reason_ = std::strerror(EEXIST);
   return false;
 }
 
 bool AtomicFileWriter::Write(const void* data, size_t size) {
   if (fd_ < 0 || failed_) return false;
-  if (!WriteAll(fd_, data, size)) failed_ = true;
+  if (!WriteAll(fd_, data, size)) {
+    failed_ = true;
+    reason_ = std::strerror(errno);
+  }
   return !failed_;
 }
 
 bool AtomicFileWriter::Commit() {
   if (fd_ < 0) return false;
-  bool ok = !failed_ && ::fsync(fd_) == 0;
-  if (::close(fd_) != 0) ok = false;
+  bool ok = !failed_;
+  if (ok && ::fsync(fd_) != 0) {
+    ok = false;
+    reason_ = std::strerror(errno);
+  }
+  if (::close(fd_) != 0 && ok) {  // a delayed write error shows up here
+    ok = false;
+    reason_ = std::strerror(errno);
+  }
   fd_ = -1;
-  if (ok && ::rename(tempPath_.c_str(), path_.c_str()) != 0) ok = false;
+  if (ok && ::rename(tempPath_.c_str(), path_.c_str()) != 0) {
+    ok = false;
+    reason_ = std::strerror(errno);
+  }
   if (!ok) {
     ::unlink(tempPath_.c_str());
     tempPath_.clear();

@@ -4,9 +4,11 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -271,6 +273,34 @@ std::unique_ptr<Process> Process::Attach(uint32_t pid, const std::string& identi
     }
     std::unique_ptr<Process> process(new Process(pid, pidfd, ownChild));
     return process;
+}
+
+std::unique_ptr<Process> Process::FindByArgument(const std::string& argument) {
+    if (argument.empty()) return nullptr;
+    std::vector<uint32_t> pids;
+    if (DIR* proc = ::opendir("/proc")) {
+        while (const dirent* item = ::readdir(proc)) {
+            char* end = nullptr;
+            const unsigned long pid = std::strtoul(item->d_name, &end, 10);
+            if (end && *end == '\0' && pid > 0 && pid <= static_cast<unsigned long>(INT_MAX)) {
+                pids.push_back(static_cast<uint32_t>(pid));
+            }
+        }
+        ::closedir(proc);
+    }
+    std::sort(pids.begin(), pids.end());
+    const std::string wanted = argument + '\0';
+    for (uint32_t pid : pids) {
+        std::string commandLine;
+        if (!ReadSmallFile("/proc/" + std::to_string(pid) + "/cmdline", commandLine) || commandLine.empty()) continue;
+        if (commandLine.back() != '\0') commandLine += '\0';
+        // Whole arguments only: the folder of port 2092 must not match that of port 20921.
+        const size_t at = ('\0' + commandLine).find('\0' + wanted);
+        if (at == std::string::npos) continue;
+        // Attach pins the process and checks once more that it is still the one that was read.
+        if (std::unique_ptr<Process> process = Attach(pid, argument)) return process;
+    }
+    return nullptr;
 }
 
 uint32_t Process::Pid() const { return pid_; }
