@@ -4,7 +4,7 @@
 //
 // Producers are any threads; the one consumer thread is started on first use and stopped
 // cooperatively on unload (never killed), and the unload never waits for it without limit. The queue
-// holds at most JOTWELL_QUEUE_CAPACITY entries, those being written included;
+// holds at most JOTWELL_QUEUE_CAPACITY entries, those the thread has taken but not written included;
 // on overflow the last entry becomes an error line that counts the lost messages. Producers fill one
 // buffer while the logging thread writes the other, and the two are swapped whole; the thread writes
 // consecutive lines of the same file under one lock and one open; lines keep queue order.
