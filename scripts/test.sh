@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test; then builds and runs them all once more
-# under AddressSanitizer and UndefinedBehaviorSanitizer.
+# under AddressSanitizer and UndefinedBehaviorSanitizer, and the threaded tests under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -18,4 +18,26 @@ if [ "${HM_SKIP_SANITIZE:-0}" != "1" ]; then
   export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0"
   export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
   (cd build-asan && ctest --output-on-failure -j "$jobs")
+fi
+
+# ThreadSanitizer over the tests that run threads (label "threaded") and the programs they start.
+# Every report, also one from a started k3ded or haldmoor3, lands in build-tsan/tsan-reports and fails
+# the stage. HM_SKIP_TSAN=1 (or HM_SKIP_SANITIZE=1) leaves it out.
+if [ "${HM_SKIP_SANITIZE:-0}" != "1" ] && [ "${HM_SKIP_TSAN:-0}" != "1" ]; then
+  echo "== build (thread sanitizer, threaded tests only) =="
+  tsan_start=$(date +%s)
+  cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHM_TSAN=ON -DHM_BUILD_BENCH=OFF >/dev/null
+  cmake --build build-tsan -j "$jobs" --target threaded_tests
+  echo "== threaded tests under the thread sanitizer =="
+  rm -rf build-tsan/tsan-reports && mkdir -p build-tsan/tsan-reports
+  tsan_failed=0
+  (cd build-tsan && TSAN_OPTIONS="halt_on_error=1:exitcode=66:second_deadlock_stack=1:log_path=$PWD/tsan-reports/tsan" \
+    ctest --output-on-failure -j "$jobs" -L threaded) || tsan_failed=1
+  if compgen -G "build-tsan/tsan-reports/tsan*" >/dev/null; then
+    echo "thread sanitizer reports:"
+    cat build-tsan/tsan-reports/tsan*
+    tsan_failed=1
+  fi
+  echo "== thread sanitizer stage took $(( $(date +%s) - tsan_start )) s =="
+  [ "$tsan_failed" = "0" ]
 fi

@@ -18,6 +18,7 @@
  *  - Relative prefixes are taken relative to the folder that holds libjotwell.so.
  *  - The default configuration file is "jotwell.ini" in the folder that holds libjotwell.so.
  *  - Line ends on disk are CR LF; echoed lines end in LF.
+ *  - A log file that is a named pipe without a reader is not opened (-2); a full pipe is waited for.
  *  - The regional settings options write into the registry file of the Haldmoor3 project
  *    ($HALDMOOR3_REGISTRY, else $XDG_CONFIG_HOME/haldmoor3/registry.reg, else
  *    $HOME/.config/haldmoor3/registry.reg).
@@ -174,7 +175,10 @@ JOTWELL_API extern char chCurrentDateNoOffs[26]; /* always empty */
  * unloaded. */
 JOTWELL_API extern char* chCurrentLogFileName;
 JOTWELL_API extern uint32_t bAboutToExit;   /* 1 while the library is being unloaded */
-JOTWELL_API extern uint32_t bDequeueOnExit; /* 1 (default): write out the queue on unload */
+/* 1 (default): write out the queue on unload, for at most about two seconds (a log that takes no more
+ * bytes, or a file lock that another process never gives back, must not hold up the unload); what
+ * is left then is dropped. */
+JOTWELL_API extern uint32_t bDequeueOnExit;
 
 #ifdef __cplusplus
 }

@@ -2,7 +2,8 @@
 // and unloaded from a process.
 //
 // The entries run on any caller thread; load and unload run on the loader's thread. Unload stops the
-// logging thread cooperatively and writes out the queue when bDequeueOnExit is set.
+// logging thread cooperatively and writes out the queue when bDequeueOnExit is set, for a bounded time
+// (queue.h): it never waits for the logging thread without limit.
 
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include "naming.h"
 #include "queue.h"
 #include "stamps.h"
+#include "unload_clock.h"
 #include "work.h"
 #include "writer.h"
 
@@ -162,11 +164,13 @@ __attribute__((constructor)) void OnLoad() {
 
 __attribute__((destructor)) void OnUnload() {
     __atomic_store_n(&bAboutToExit, 1u, __ATOMIC_RELEASE);
-    Guarded([] {
-        StopQueue(__atomic_load_n(&bDequeueOnExit, __ATOMIC_ACQUIRE) != 0);
-        return 0;
+    const int32_t stopped = Guarded([] {
+        return StopQueue(__atomic_load_n(&bDequeueOnExit, __ATOMIC_ACQUIRE) != 0) ? 1 : 0;
     });
+    // A logging thread stuck in the system keeps everything it may still touch.
+    if (stopped != 1) return;
     // Everything the library allocated goes with it, so loading it again starts afresh.
+    ResetUnloadClock();
     ReleaseQueue();
     ReleaseConfiguration();
     ReleaseLocks();

@@ -1,10 +1,13 @@
 #include "named_lock.h"
 
+#include <algorithm>
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <vector>
 
 #include "per_process.h"
+#include "unload_clock.h"
 #include "platform/named_mutex.h"
 
 namespace hm::jotwell {
@@ -16,6 +19,7 @@ struct NamedLock::Holder {
 namespace {
 
 constexpr size_t kCacheLimit = 64;
+constexpr std::chrono::milliseconds kWaitSlice{100};
 
 struct Cache {
     pid_t pid = 0;
@@ -81,7 +85,23 @@ LockStatus NamedLock::Acquire(const std::string& name, uint32_t waitMs) {
     Release();
     std::shared_ptr<Holder> holder = CachedOpen(name);
     if (!holder) return LockStatus::Failed;
-    const LockStatus status = Take(holder->mutex, waitMs == 0 ? NamedMutex::kInfinite : waitMs);
+    // Waited for in slices, so that a wait "forever" (a holder that hangs) still ends when the
+    // library's unload runs out of time.
+    const auto start = UnloadClock::now();
+    LockStatus status = LockStatus::Timeout;
+    for (;;) {
+        auto slice = kWaitSlice;
+        if (waitMs != 0) {
+            const auto left = std::chrono::milliseconds(waitMs) -
+                              std::chrono::duration_cast<std::chrono::milliseconds>(UnloadClock::now() - start);
+            if (left.count() <= 0) break;
+            slice = std::min(slice, left);
+        }
+        slice = CutByUnload(slice);
+        if (slice.count() <= 0) break;
+        status = Take(holder->mutex, static_cast<uint32_t>(slice.count()));
+        if (status != LockStatus::Timeout) break;
+    }
     if (status == LockStatus::Acquired) holder_ = std::move(holder);
     return status;
 }

@@ -5,7 +5,7 @@
 // which counts as acquired; long names are hashed into valid lock names; recursive for the owning
 // thread). Each process keeps the mutexes of recently used names open, so a line costs no extra
 // open; a forked child starts with its own. A lock is released on the thread that took it. Never
-// waits longer than asked.
+// waits longer than asked, and no longer than the library's unload allows (unload_clock.h).
 #pragma once
 
 #include <cstdint>
@@ -23,7 +23,7 @@ public:
     NamedLock(const NamedLock&) = delete;
     NamedLock& operator=(const NamedLock&) = delete;
 
-    // Waits up to waitMs (0 = without limit).
+    // Waits up to waitMs (0 = without limit); gives up (Timeout) once the unload's time is up.
     LockStatus Acquire(const std::string& name, uint32_t waitMs);
     // Takes the lock only if nobody holds it; the mutex is not kept open afterwards.
     LockStatus TryAcquire(const std::string& name);

@@ -17,6 +17,7 @@
 #include "per_process.h"
 #include "rotation.h"
 #include "stamps.h"
+#include "unload_clock.h"
 #include "work.h"
 #include "writer.h"
 
@@ -36,6 +37,10 @@ constexpr auto kIdlePoll = std::chrono::microseconds(250);
 constexpr int kIdlePolls = 200;
 constexpr uint32_t kTailPrefix = UINT32_MAX;  // prefixOffset of an overwritten tail entry
 constexpr size_t kKeptEntries = 8192;         // room a buffer keeps while the queue is idle
+// The unload writes out the queue for at most this long (a full queue takes a fraction of it on a
+// healthy disk); then the rest is dropped. The logging thread gets kStopWait beyond that to end, twice.
+constexpr std::chrono::milliseconds kDrainTime{2000};
+constexpr std::chrono::milliseconds kStopWait{200};
 
 // What only few lines carry: options with their own strings, stamps taken by the caller, long texts.
 struct Extra {
@@ -104,18 +109,30 @@ struct Buffer {
     }
 };
 
+// The queue holds the entries of `incoming` and the entries of `writing` not written yet; together
+// they never pass the capacity.
 struct Queue {
     pid_t pid = 0;                         // a forked child has its own (empty) queue and no thread yet
-    std::timed_mutex lock;                 // guards incoming, signalCreated, consumerWaiting
-    std::condition_variable_any changed;   // entries arrived, resumed, or stop
+    // Guards incoming, signalCreated, consumerWaiting, tailClaimed, threadEnded and the swap of the
+    // buffers. Held only for copies in memory, never across a file operation or a wait, which is why
+    // producers need no time-out on it.
+    std::mutex lock;
+    std::condition_variable changed;       // entries arrived, resumed, or stop
+    std::condition_variable ended;         // the logging thread has ended (unload waits for it)
     Buffer incoming;
     bool signalCreated = false;
     std::atomic<bool> running{true};       // the pause/resume signal
     std::atomic<bool> stop{false};
+    std::atomic<bool> drainOnStop{false};  // with stop: write everything queued first (unload)
     bool consumerWaiting = false;          // the logging thread sleeps until woken
-    // The batch being written: touched by the logging thread only, and after it ended by the drain.
+    bool threadEnded = false;
+    // The batch being written, by the logging thread (or, without one, by the unload). Producers read
+    // writingLeft, and while tailClaimed is false they may overwrite the last entry (an overrun)
+    // under the lock; every other entry belongs to the writer alone.
     Buffer writing;
-    size_t writingNext = 0;
+    size_t writingNext = 0;                // writer only
+    std::atomic<size_t> writingLeft{0};    // entries of writing not written yet
+    bool tailClaimed = false;              // the writer has taken the last entry of writing
     std::mutex startLock;                  // the thread is started once
     std::thread* thread = nullptr;
     std::atomic<bool> started{false};
@@ -225,27 +242,53 @@ void WriteAlone(const std::string& prefix, std::string_view text, const Work& en
 // right behind it with the same prefix, options and file date are composed straight into the same
 // append (for them every other step gives the same result), so a run of lines costs one lock, one
 // open and one rotation. Returns the index of the first entry not written.
-size_t WriteEntries(Queue& q, Buffer& b, size_t next, bool draining, std::string& data) {
+// Whether the writer stops before its next line: paused, stopped, or the unload's time is up. The
+// unload's drain writes on whether the queue was paused or not.
+bool Halted(const Queue& q) {
+    if (q.stop.load(std::memory_order_relaxed)) {
+        return !q.drainOnStop.load(std::memory_order_relaxed) || UnloadTimeIsUp();
+    }
+    return !q.running.load(std::memory_order_relaxed);
+}
+
+// The last entry of the batch may be overwritten by a producer (overrun) until the writer claims it,
+// under the lock, before reading it.
+void ClaimTail(Queue& q, const Buffer& b, size_t index) {
+    if (index + 1 != b.entries.size()) return;
+    std::lock_guard<std::mutex> guard(q.lock);
+    q.tailClaimed = true;
+}
+
+// Writes the entries of b (the queue's writing buffer) from index next on, in order, until all are
+// written or the writer is halted (checked before every line). A line goes through the whole synchronous
+// path; the lines right behind it with the same prefix, options and file date are composed straight into
+// the same append (for them every other step gives the same result), so a run of lines costs one lock,
+// one open and one rotation. Publishes its progress in writingLeft; returns the index of the first entry
+// not written.
+size_t WriteEntries(Queue& q, Buffer& b, size_t next, std::string& data) {
     std::string scratch;
     Work head;
     DateStamps stamps{};
-    auto halted = [&q, draining] {
-        return !draining &&
-               (q.stop.load(std::memory_order_relaxed) || !q.running.load(std::memory_order_relaxed));
-    };
-    while (next < b.entries.size() && !halted()) {
+    auto written = [&q, &b](size_t upTo) { q.writingLeft.store(b.entries.size() - upTo, std::memory_order_release); };
+    while (next < b.entries.size() && !Halted(q)) {
+        ClaimTail(q, b, next);
         const Entry& first = b.entries[next++];
         const std::string prefix(PrefixOf(b, first));
         ToWork(b, first, head);
         if (Pausing(first.extOptions) || MayWriteMessages(first, prefix)) {
             WriteAlone(prefix, TextOf(b, first, scratch), head);
+            written(next);
             continue;
         }
         PreparedLine line;
         PrepareLine(prefix, TextOf(b, first, scratch), false, head, line);
-        if (line.finished) continue;
+        if (line.finished) {
+            written(next);
+            continue;
+        }
         if (!line.append) {
             if (line.rotate) RunRotation(prefix, head, line.path);
+            written(next);
             continue;
         }
         data.assign(line.data);
@@ -254,7 +297,8 @@ size_t WriteEntries(Queue& q, Buffer& b, size_t next, bool draining, std::string
         const bool forced = (head.extOptions & LE_FORCE_BINARY) != 0;
         const bool threeBlanks = (head.extOptions & LE_THREE_BLANKS) != 0;
         const DateStamps& firstStamps = head.stamps;
-        while (next < b.entries.size() && data.size() < kMaxAppendBytes && !halted()) {
+        while (next < b.entries.size() && data.size() < kMaxAppendBytes && !Halted(q)) {
+            ClaimTail(q, b, next);
             const Entry& e = b.entries[next];
             if (Pausing(e.extOptions) || !SamePrefix(b, e, first) || !SameCallerOptions(b, e, first)) break;
             StampsOf(e, stamps);
@@ -275,24 +319,36 @@ size_t WriteEntries(Queue& q, Buffer& b, size_t next, bool draining, std::string
             ++next;
         }
         if (AppendRetrying(line.path, data, head.waitMs) == 0 && rotate) RunRotation(prefix, head, line.path);
+        written(next);
     }
     return next;
 }
 
-// Writes what is left of the batch in q.writing; clears it once every entry is written. The drain
-// writes everything, paused or not.
-void WriteBatch(Queue& q, bool draining, std::string& data) {
+// Writes what is left of the batch in q.writing; clears it once every entry is written.
+void WriteBatch(Queue& q, std::string& data) {
     try {
-        q.writingNext = WriteEntries(q, q.writing, q.writingNext, draining, data);
+        q.writingNext = WriteEntries(q, q.writing, q.writingNext, data);
     } catch (...) {
         // Out of memory: the rest of the batch is lost, the thread goes on with the next one.
         q.writingNext = q.writing.entries.size();
     }
     if (q.writingNext >= q.writing.entries.size()) {
+        std::lock_guard<std::mutex> guard(q.lock);
         q.writing.Clear();
         q.writingNext = 0;
+        q.writingLeft.store(0);
     }
     if (data.capacity() > 2 * kMaxAppendBytes) std::string().swap(data);
+}
+
+// Takes the next batch when the last one is written (under the lock).
+void TakeIncoming(Queue& q) {
+    if (q.writingLeft.load() != 0 || q.incoming.entries.empty()) return;
+    std::swap(q.incoming, q.writing);
+    q.incoming.Clear();
+    q.writingNext = 0;
+    q.tailClaimed = false;
+    q.writingLeft.store(q.writing.entries.size());
 }
 
 void LoggingThread(Queue* q) {
@@ -300,11 +356,18 @@ void LoggingThread(Queue* q) {
     int idle = 0;
     for (;;) {
         {
-            std::unique_lock<std::timed_mutex> guard(q->lock);
+            std::unique_lock<std::mutex> guard(q->lock);
             for (;;) {
-                if (q->stop.load()) return;  // what is left of q->writing stays for the drain
-                const bool running = q->running.load();
-                if (running && (q->writingNext < q->writing.entries.size() || !q->incoming.entries.empty())) break;
+                const bool work = q->writingLeft.load() != 0 || !q->incoming.entries.empty();
+                if (q->stop.load() && (!work || Halted(*q))) {
+                    // Stopped: without the drain after the current line, with it once all is written
+                    // or the unload's time is up. What is left is dropped with the queue.
+                    q->threadEnded = true;
+                    q->ended.notify_all();
+                    return;
+                }
+                const bool running = q->running.load() || q->stop.load();
+                if (running && work) break;
                 if (running && idle < kIdlePolls) {
                     ++idle;
                     q->changed.wait_for(guard, kIdlePoll);
@@ -318,10 +381,10 @@ void LoggingThread(Queue* q) {
                     idle = 0;
                 }
             }
-            if (q->writing.entries.empty()) std::swap(q->incoming, q->writing);
+            TakeIncoming(*q);
         }
         idle = 0;
-        WriteBatch(*q, false, data);
+        WriteBatch(*q, data);
     }
 }
 
@@ -394,9 +457,7 @@ int32_t EnqueueLine(const char* prefix, const char* text, JotwellOptions* option
 
     Queue& q = PerProcess(g_queue);
     {
-        std::unique_lock<std::timed_mutex> guard(q.lock, std::defer_lock);
-        if (entry.waitMs == 0) guard.lock();
-        else if (!guard.try_lock_for(std::chrono::milliseconds(entry.waitMs))) return JOTWELL_TIMEOUT;
+        std::lock_guard<std::mutex> guard(q.lock);
         if (!q.signalCreated) {
             q.signalCreated = true;
             q.running.store(!(ext & LE_QUEUE_PAUSE));
@@ -411,8 +472,9 @@ int32_t EnqueueLine(const char* prefix, const char* text, JotwellOptions* option
         const bool running = q.running.load();
         // Waking the logging thread costs a system call: only when it sleeps and has work now.
         const bool wake = q.consumerWaiting && running && (b.entries.empty() || (ext & LE_QUEUE_RESUME));
-        if (!extra || !extra->strings) entry.defaults = DefaultsIndex(b);
-        if (b.entries.size() < kCapacity) {
+        const size_t writingLeft = q.writingLeft.load();
+        if (b.entries.size() + writingLeft < kCapacity) {
+            if (!extra || !extra->strings) entry.defaults = DefaultsIndex(b);
             // Lines of one producer mostly share their prefix: its bytes are kept once.
             if (!b.entries.empty() && b.entries.back().prefixOffset != kTailPrefix &&
                 PrefixOf(b, b.entries.back()) == prefixText) {
@@ -430,19 +492,28 @@ int32_t EnqueueLine(const char* prefix, const char* text, JotwellOptions* option
             entry.extra = std::move(extra);
             b.entries.push_back(std::move(entry));
         } else {
-            // Full: the last entry takes this line's prefix and options and counts the lost lines.
-            Entry& tail = b.entries.back();
-            const uint32_t lost = tail.lost ? tail.lost + 1 : 2;
-            b.tailPrefix.assign(prefixText);
-            if (extra) {
+            // Full: the last entry takes this line's prefix and options and counts the lost lines. The
+            // last entry is the newest of incoming, else the last of the batch being written as long as
+            // the writer has not taken it; without one the line is dropped.
+            Buffer* last = !b.entries.empty()                                ? &b
+                           : (writingLeft != 0 && !q.tailClaimed)            ? &q.writing
+                                                                             : nullptr;
+            if (last) {
+                Entry& tail = last->entries.back();
+                const uint32_t lost = tail.lost ? tail.lost + 1 : 2;
+                last->tailPrefix.assign(prefixText);
+                if (!extra) extra = std::make_unique<Extra>();
                 extra->text.clear();
                 extra->ownText = false;
+                // The strings travel with the entry: the writer reads the batch's table of defaults
+                // without the lock, so it must not grow here.
+                if (!extra->strings) extra->strings = DefaultStrings();
+                entry.extra = std::move(extra);
+                entry.prefixOffset = kTailPrefix;
+                entry.prefixLength = static_cast<uint32_t>(prefixText.size());
+                entry.lost = lost;
+                tail = std::move(entry);
             }
-            entry.extra = std::move(extra);
-            entry.prefixOffset = kTailPrefix;
-            entry.prefixLength = static_cast<uint32_t>(prefixText.size());
-            entry.lost = lost;
-            tail = std::move(entry);
         }
         if (wake) q.changed.notify_all();
     }
@@ -450,42 +521,64 @@ int32_t EnqueueLine(const char* prefix, const char* text, JotwellOptions* option
     return JOTWELL_OK;
 }
 
-void StopQueue(bool drain) {
+bool StopQueue(bool drain) {
     Queue& q = PerProcess(g_queue);
-    {
-        std::lock_guard<std::timed_mutex> guard(q.lock);
-        q.stop.store(true);
-        q.changed.notify_all();
-    }
-    WakeSleepers();
+    StartUnloadClock(drain ? kDrainTime : std::chrono::milliseconds(0));
     std::thread* thread = nullptr;
     {
         std::lock_guard<std::mutex> guard(q.startLock);
         thread = q.thread;
         q.thread = nullptr;
     }
-    if (thread) {
-        if (thread->joinable()) thread->join();
+    {
+        std::lock_guard<std::mutex> guard(q.lock);
+        q.drainOnStop.store(drain);
+        q.stop.store(true);
+        q.changed.notify_all();
+    }
+    // Pauses of queued lines end now (the drain writes their lines without them).
+    WakeSleepers();
+    if (!thread) {
+        // No logging thread (it could not be started): the unload writes the queue itself, in the
+        // same time.
+        std::string data;
+        for (;;) {
+            WriteBatch(q, data);
+            std::lock_guard<std::mutex> guard(q.lock);
+            if (Halted(q) || q.writingLeft.load() != 0 || q.incoming.entries.empty()) break;
+            TakeIncoming(q);
+        }
+        return true;
+    }
+    // The thread ends once the queue is written or the time is up; every wait of its write path ends
+    // with the time. A thread that still runs after that and a second wake is stuck in the system
+    // (a write the kernel does not return from): it is left behind with everything it uses.
+    bool ended = false;
+    {
+        std::unique_lock<std::mutex> guard(q.lock);
+        const auto until = UnloadClock::now() + (drain ? kDrainTime : std::chrono::milliseconds(0)) + kStopWait;
+        ended = q.ended.wait_until(guard, until, [&q] { return q.threadEnded; });
+        if (!ended) {
+            q.changed.notify_all();
+            ended = q.ended.wait_for(guard, kStopWait, [&q] { return q.threadEnded; });
+        }
+    }
+    if (!ended) {
+        thread->detach();
         delete thread;
+        return false;
     }
-    if (!drain) return;
-    // The logging thread has ended: the rest of its batch, then everything queued, in order. The
-    // drain writes whether or not the queue was paused.
-    std::string data;
-    for (;;) {
-        WriteBatch(q, true, data);
-        std::lock_guard<std::timed_mutex> guard(q.lock);
-        if (q.incoming.entries.empty()) break;
-        std::swap(q.incoming, q.writing);
-    }
+    thread->join();
+    delete thread;
+    return true;
 }
 
 void ReleaseQueue() { ReleasePerProcess(g_queue); }
 
 size_t QueuedEntries() {
     Queue& q = PerProcess(g_queue);
-    std::lock_guard<std::timed_mutex> guard(q.lock);
-    return q.incoming.entries.size();
+    std::lock_guard<std::mutex> guard(q.lock);
+    return q.incoming.entries.size() + q.writingLeft.load();
 }
 
 }  // namespace hm::jotwell

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include "compose.h"
@@ -20,12 +21,14 @@
 #include "regional.h"
 #include "rotation.h"
 #include "stamps.h"
+#include "unload_clock.h"
 
 namespace hm::jotwell {
 
 namespace {
 
 std::atomic<pid_t> g_bannerPid{0};
+constexpr std::chrono::milliseconds kFullFileSlice{100};  // a full pipe is looked at again this often
 
 struct Sleepers {
     pid_t pid = 0;
@@ -152,13 +155,26 @@ int AppendToLog(const std::string& path, std::string_view data, uint32_t waitMs)
         case LockStatus::Timeout: return JOTWELL_TIMEOUT;
         case LockStatus::Failed: return JOTWELL_MUTEX_ERROR;
     }
-    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    // Non-blocking, so that a log file that is a named pipe never parks the writer for good: without a
+    // reader the open fails (-2); a full pipe is waited for in slices that end with the library's unload.
+    // For a regular file the flag changes nothing.
+    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd < 0) return JOTWELL_FILE_ERROR;
     int result = 0;
     size_t done = 0;
     while (done < data.size()) {
         const ssize_t n = write(fd, data.data() + done, data.size() - done);
         if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EAGAIN) {
+            const auto slice = CutByUnload(kFullFileSlice);
+            if (slice.count() <= 0) {
+                result = JOTWELL_FILE_ERROR;
+                break;
+            }
+            pollfd p{fd, POLLOUT, 0};
+            (void)poll(&p, 1, static_cast<int>(slice.count()));
+            continue;
+        }
         if (n <= 0) {
             result = JOTWELL_FILE_ERROR;
             break;

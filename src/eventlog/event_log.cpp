@@ -12,7 +12,10 @@ namespace hm {
 EventLogList::EventLogList(Clock& clock, JotwellBinding* jotwell, EventLoop* loop)
     : clock_(clock), jotwell_(jotwell), loop_(loop) {}
 
-void EventLogList::SetSink(EventListSink* sink) { sink_ = sink; }
+void EventLogList::SetSink(EventListSink* sink) {
+    std::lock_guard<std::mutex> lock(listLock_);
+    sink_ = sink;
+}
 
 std::string EventLogList::Stamp(Clock& clock) {
     const LocalTime t = clock.Now();
@@ -68,8 +71,10 @@ void EventLogList::Drain() {
 
 void EventLogList::Append(const std::string& line) {
     size_t removed = 0;
+    EventListSink* sink = nullptr;
     {
         std::lock_guard<std::mutex> lock(listLock_);
+        sink = sink_;
         lines_.push_back(line);
         if (sink_) sink_->EventLineAdded(line);
         if (lines_.size() > kTrimAbove) {
@@ -79,7 +84,7 @@ void EventLogList::Append(const std::string& line) {
             }
         }
     }
-    if (removed && sink_) sink_->EventLinesRemoved(removed);
+    if (removed && sink) sink->EventLinesRemoved(removed);
 }
 
 std::vector<std::string> EventLogList::Lines() const {

@@ -60,7 +60,7 @@ private:
     Clock& clock_;
     JotwellBinding* jotwell_;
     EventLoop* loop_;
-    EventListSink* sink_ = nullptr;
+    EventListSink* sink_ = nullptr;    // guarded by listLock_ (set on the user-interface thread)
 
     std::mutex pendingLock_;
     std::deque<std::string> pending_;   // call order of every thread

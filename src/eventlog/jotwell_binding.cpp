@@ -12,12 +12,12 @@ void JotwellBinding::BindAtStartup(const std::string& programFolder, Registry& r
     const std::string path = programFolder + "/" + kJotwellFileName;
     if (!fs::FileExists(path)) {
         present_ = false;
-        useGlobal_ = false;
+        setUseGlobalJotwell(false);
         return;
     }
     present_ = true;
     BindJotwell(path);
-    useGlobal_ = ReadSwitch(registry);
+    setUseGlobalJotwell(ReadSwitch(registry));
 }
 
 int JotwellBinding::BindJotwell(const std::string& path) {

@@ -6,6 +6,7 @@
 // done (the library serialises file access itself); the prefix is built on first use under a lock.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -50,8 +51,9 @@ public:
     static bool ReadSwitch(Registry& registry);
 
     bool jotwellPresent() const { return present_; }
-    bool useGlobalJotwell() const { return useGlobal_; }
-    void setUseGlobalJotwell(bool on) { useGlobal_ = on; }
+    // The switch is set on the user-interface thread and read by every thread that adds an event.
+    bool useGlobalJotwell() const { return useGlobal_.load(std::memory_order_acquire); }
+    void setUseGlobalJotwell(bool on) { useGlobal_.store(on, std::memory_order_release); }
     const std::string& globalLogPrefix() const { return prefix_; }
 
     // Export pointers as looked up (null when missing).
@@ -67,7 +69,7 @@ private:
 
     SharedLibrary library_;
     bool present_ = false;
-    bool useGlobal_ = false;
+    std::atomic<bool> useGlobal_{false};
     std::mutex prefixLock_;
     std::string prefix_;
 };

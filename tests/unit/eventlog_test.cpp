@@ -1,4 +1,4 @@
-// The event list: stamp, cut, trim, call order across threads, and the off switch.
+// The event list: stamp, cut, trim, call order across threads, and the off switches.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,6 +11,7 @@
 
 #include "eventlog/event_log.h"
 #include "eventlog/event_loop.h"
+#include "eventlog/jotwell_binding.h"
 #include "platform/clock.h"
 
 namespace hm {
@@ -133,15 +134,19 @@ TEST(EventLog, WorkerLinesArriveOnTheLoopThreadInCallOrder) {
 }
 
 TEST(EventLog, ManyWorkersLoseNoLineAndKeepEachThreadsOrder) {
+    // The operator flips the global-log switch on the loop thread while the workers read it (the
+    // library is not bound, so nothing is written).
     ManualClock clock;
     PumpLoop loop;
-    EventLogList list(clock, nullptr, &loop);
+    JotwellBinding jotwell;
+    EventLogList list(clock, &jotwell, &loop);
     std::vector<std::thread> workers;
     for (int t = 0; t < 4; ++t) {
         workers.emplace_back([&, t] {
             for (int i = 0; i < 150; ++i) list.AddEvent("t%d %03d", t, i);
         });
     }
+    for (int i = 0; i < 300; ++i) jotwell.setUseGlobalJotwell(i % 2 == 0);
     for (auto& w : workers) w.join();
     loop.Pump();
     const auto lines = list.Lines();

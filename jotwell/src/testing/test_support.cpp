@@ -98,6 +98,22 @@ bool ProcessSignal::Wait(uint32_t timeoutMs) {
     return read(fds_[0], &c, 1) == 1;
 }
 
+StalledPipe::StalledPipe(const std::string& path) {
+    if (mkfifo(path.c_str(), 0600) == 0) reader_ = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+}
+
+StalledPipe::~StalledPipe() {
+    if (reader_ >= 0) close(reader_);
+}
+
+std::string StalledPipe::Drain() {
+    std::string out;
+    char buffer[4096];
+    ssize_t n;
+    while (reader_ >= 0 && (n = read(reader_, buffer, sizeof buffer)) > 0) out.append(buffer, static_cast<size_t>(n));
+    return out;
+}
+
 bool ReadFile(const std::string& path, std::string& out) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;

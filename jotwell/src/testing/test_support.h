@@ -46,6 +46,19 @@ private:
     int fds_[2] = {-1, -1};
 };
 
+// A named pipe at path with a reader that never reads (once its buffer is full, writers wait).
+class StalledPipe {
+public:
+    explicit StalledPipe(const std::string& path);
+    ~StalledPipe();
+    bool Open() const { return reader_ >= 0; }
+    // What writers put into the pipe so far (reads it empty).
+    std::string Drain();
+
+private:
+    int reader_ = -1;
+};
+
 bool ReadFile(const std::string& path, std::string& out);
 bool WriteFile(const std::string& path, const std::string& data);
 bool FileExists(const std::string& path);

@@ -95,6 +95,34 @@ TEST_F(Queued, OverrunTurnsTheLastEntryIntoACountOfLostLines) {
               "lost.");
 }
 
+TEST_F(Queued, LinesTheThreadHasTakenButNotWrittenCountTowardsTheCapacity) {
+    // The thread takes the whole queue at once; its first line holds it (a pause after writing), so
+    // all lines of its batch still count when a second full load of lines arrives. The last line of
+    // that batch becomes the overrun line.
+    constexpr int kCapacity = JOTWELL_QUEUE_CAPACITY;
+    Control(LE_QUEUE_PAUSE);
+    JotwellOptions first{};
+    first.extOptions = LE_PAUSE_AFTER;
+    first.waitMs = 3000;
+    ASSERT_EQ(QueueTo(dir / "Q_", "line 0", first), 0);
+    for (int i = 1; i < kCapacity; ++i) ASSERT_EQ(Queue("line " + std::to_string(i)), 0);
+    Control(LE_QUEUE_RESUME);
+    for (int i = 0; i < 1000 && testing::ReadLines(dir / "Q_2026-01-05.log").empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    Control(LE_QUEUE_PAUSE);  // the thread stops when its pause ends
+    for (int i = 0; i < kCapacity; ++i) ASSERT_EQ(Queue("late " + std::to_string(i)), 0);
+    EXPECT_EQ(QueuedEntries(), static_cast<size_t>(kCapacity));
+
+    Control(LE_QUEUE_RESUME);
+    const std::vector<std::string> lines = WaitForLines("Q_2026-01-05.log", kCapacity);
+    ASSERT_EQ(lines.size(), static_cast<size_t>(kCapacity));
+    EXPECT_EQ(lines[kCapacity - 2].substr(30), "line " + std::to_string(kCapacity - 2));
+    EXPECT_EQ(lines.back().substr(30),
+              "Error in library 'jotwell.dll', function 'JotwellExQ ()': Message queue overrun -     100001 messages "
+              "lost.");
+}
+
 TEST_F(Queued, ManyProducersKeepTheirOwnOrder) {
     constexpr int kThreads = 4, kLines = 2000;
     std::vector<std::thread> producers;

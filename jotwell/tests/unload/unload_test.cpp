@@ -1,5 +1,6 @@
 // Loading and unloading the library by hand, as a program that binds it at run time does: the queue
-// is written out on unload unless the caller said not to, and a reload reads the configuration anew.
+// is written out on unload unless the caller said not to, the unload never waits for a stuck logging
+// thread without limit, and a reload reads the configuration anew.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -85,6 +86,36 @@ TEST_F(Unload, LinesTheThreadIsWritingAtUnloadAreAllWrittenInOrder) {
     ASSERT_EQ(QueueAndUnload("Busy_", 3000, true, true, 2), 3000u);
     const auto lines = testing::ReadLines(logPath);
     for (int i = 0; i < 3000; ++i) ASSERT_EQ(lines[i].substr(30), std::to_string(i));
+}
+
+TEST_F(Unload, ALogThatTakesNoMoreBytesDelaysTheUnloadOnlyBriefly) {
+    // The log file is a named pipe whose reader has stopped reading: the logging thread fills it and
+    // then waits for room that never comes. The unload writes what it can, gives up, and returns. Run
+    // in a child, so that a hanging unload fails the test instead of stopping it.
+    testing::ProcessSignal unloaded;
+    const int child = testing::ForkChild([&] {
+        Loaded lib = Load();
+        if (!lib.ex || !lib.exQ) return 1;
+        JotwellOptions o{};
+        o.extOptions = LE_NO_BANNER | LE_DONT_LOG_CONFIG;
+        o.logOptions = LO_LOGNAME_ONLY;
+        const std::string prefix = dir / "Piped_";
+        if (lib.ex(prefix.c_str(), "", &o) != 0 || !o.logFileName) return 2;
+        testing::StalledPipe pipe(o.logFileName);
+        if (!pipe.Open()) return 3;
+        o.logOptions = 0;
+        const std::string text(100, 'x');
+        for (int i = 0; i < 20000; ++i) {
+            if (lib.exQ(prefix.c_str(), text.c_str(), &o) != 0) return 4;
+        }
+        testing::UnloadLibrary(lib.handle);
+        unloaded.Notify();
+        return pipe.Drain().find(text) == std::string::npos ? 5 : 0;  // the pipe got what fitted
+    });
+    const bool returned = unloaded.Wait(60000);
+    if (!returned) testing::KillChild(child);
+    EXPECT_TRUE(returned) << "the unload waits for the logging thread without limit";
+    EXPECT_EQ(testing::WaitChild(child), returned ? 0 : 128 + 9);
 }
 
 TEST_F(Unload, QueueIsDroppedWhenTheCallerSaysSo) { EXPECT_EQ(QueueAndUnload("Dropped_", 100, false), 0u); }
