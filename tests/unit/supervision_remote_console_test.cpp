@@ -502,3 +502,64 @@ TEST_F(RemoteConsoleFixture, SilenceTimeoutOverrideReplacesBothTimeouts) {
 
 }  // namespace
 }  // namespace hm
+
+namespace hm {
+namespace {
+
+// Twenty consoles on the real clock are sent a round of every kind of command, kicks with their
+// two-second pause among them, and then all say goodbye together: no call stalls the calling thread,
+// every line arrives in order, and the farewells overlap.
+TEST(RemoteConsoleFleet, CommandsNeverStallTheCallerAndTwentyConsolesLogOutTogether) {
+    constexpr int kConsoles = 20;
+    EventLogList events{RealClock(), nullptr, nullptr};
+    NicknameRules rules;
+    PlayerInfoStore players{RealClock()};
+    std::vector<std::unique_ptr<ScriptedPeer>> peers;
+    std::vector<std::unique_ptr<RemoteConsoleClient>> consoles;
+    for (int i = 0; i < kConsoles; ++i) {
+        ConsoleSettings settings;
+        settings.password = "secret";
+        settings.port = FindFreeTcpPort();
+        settings.addresses = {LoopbackAddress()};
+        peers.push_back(std::make_unique<ScriptedPeer>(LoopbackAddress(), settings.port));
+        ASSERT_TRUE(peers.back()->Bound());
+        consoles.push_back(std::make_unique<RemoteConsoleClient>(&events, settings, rules, players, nullptr, 0,
+                                                                 static_cast<uint16_t>(27015 + i), RealClock()));
+    }
+    for (auto& peer : peers) ASSERT_TRUE(peer->AcceptAndLogin("secret"));
+    for (auto& peer : peers) ASSERT_TRUE(peer->WaitFor("$players\r\n"));
+
+    std::chrono::steady_clock::duration longest{};
+    auto timed = [&](const std::function<void()>& call) {
+        const auto start = std::chrono::steady_clock::now();
+        call();
+        longest = std::max(longest, std::chrono::steady_clock::now() - start);
+    };
+    for (auto& console : consoles) {
+        timed([&] { console->Kick(3, std::string("Big Joe gets kicked!")); });
+        timed([&] { console->SetMaxPlayers(8); });
+        timed([&] { console->RequestPlayers(); });
+        timed([&] { console->HoldSends(250); });
+        timed([&] { console->SetRespawnTime(12); });
+    }
+    const std::string expected =
+        "say Big Joe gets kicked!\r\n$kick 3\r\n$setmaxplayers 8\r\n$players\r\n$SetRespawnTime 12\r\n";
+    for (auto& peer : peers) EXPECT_TRUE(peer->WaitFor("$SetRespawnTime 12\r\n"));
+    for (auto& peer : peers) EXPECT_NE(peer->Received().find(expected), std::string::npos) << peer->Received();
+
+    const auto exitStart = std::chrono::steady_clock::now();
+    for (auto& console : consoles) timed([&] { console->BeginClose(false); });
+    for (auto& console : consoles) console->FinishClose();
+    const auto exitTook = std::chrono::steady_clock::now() - exitStart;
+    std::printf("longest stall of the calling thread: %lld ms; %d consoles logged out in %lld ms\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(longest).count()),
+                kConsoles,
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(exitTook).count()));
+    EXPECT_LT(longest, 50ms);
+    // One console's farewell is two lines with 100 ms after each.
+    EXPECT_LT(exitTook, 2s);
+    for (auto& peer : peers) EXPECT_TRUE(peer->WaitFor("logout\r\n\r\nsay bye\r\n"));
+}
+
+}  // namespace
+}  // namespace hm
