@@ -199,10 +199,17 @@ void ServerManager::ShutDown() {
     std::unique_ptr<ProgressSteps> progress = view_.CreateProgress();
     if (progress) progress->Setup("Shutting down Haldmoor3...", 10);
 
-    // 5: log out of every console; the game servers keep running.
+    // 5: log out of every console; the game servers keep running. Every console gets its farewell
+    // first and says it on its own worker, so many servers log out in the time of one; the pause before
+    // the connections go is kept once for all of them.
+    bool anyConsole = false;
     for (auto& entry : servers.entries) {
-        if (entry->console) entry->CloseConsole(false, clock_);
+        if (!entry->console) continue;
+        entry->BeginCloseConsole(false);
+        anyConsole = true;
     }
+    if (anyConsole) clock_.Sleep(CServerInfo::kCloseConsolePauseMs);
+    for (auto& entry : servers.entries) entry->FinishCloseConsole();
 
     // 6.
     lobbyLink.Stop();
@@ -394,6 +401,11 @@ void ServerManager::HaltServer(size_t index) {
 }
 
 void ServerManager::StopAllServers() {
+    // Every console is told to quit before the first server is taken down, so the game servers shut
+    // down side by side; each server's own stop then finds its process ending or ended.
+    for (auto& entry : servers.entries) {
+        if (entry->console && entry->config.game.allowRemoteConsole) entry->console->BeginClose(true);
+    }
     for (size_t i = servers.entries.size(); i-- > 0;) {
         size_t index = i;
         RemoveServer(index);

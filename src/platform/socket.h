@@ -59,6 +59,14 @@ public:
     // end only as a receive of 0 bytes.
     bool PeerClosed();
 
+    // Waits until data (or the end of the stream) can be read, Interrupt() was called, or timeoutMs
+    // passed (without limit when `unlimited`). 2 interrupted (the interrupt is used up), 1 readable,
+    // 0 time-out, -1 closed or shut down meanwhile. Without a handle it waits for the interrupt alone.
+    int WaitReadable(uint32_t timeoutMs, bool unlimited);
+    // Wakes the thread in WaitReadable (or the next call of it) without touching the connection; any
+    // thread, never blocks. Interrupts that pile up wake once.
+    void Interrupt();
+
     // Milliseconds; 0 = wait without limit.
     void SetReceiveTimeout(uint32_t ms);
     void SetSendTimeout(uint32_t ms);
@@ -96,6 +104,7 @@ private:
     std::condition_variable idle_;
     int fd_ = -1;
     int wakeFd_ = -1;                            // eventfd signalled by Close/Shutdown
+    int interruptFd_ = -1;                       // eventfd of Interrupt, kept for the object's life
     int users_ = 0;
     bool closing_ = false;
     std::atomic<bool> shutDown_{false};          // set by Close/Shutdown, read by running calls

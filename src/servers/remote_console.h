@@ -4,7 +4,8 @@
 // The entry (CServerInfo) creates and deletes the connection on the user-interface thread; the
 // connection's own worker thread does the talking. Nothing here waits for an answer from the network:
 // the getters read the connection's figures (under its own lock where the worker writes them), and the
-// requests send one command line and return; a connection without a running worker sends nothing.
+// requests hand one command line to the worker and return at once (the worker keeps the pauses between
+// its sends); a connection without a running worker sends nothing.
 #pragma once
 
 #include <cstddef>
@@ -41,6 +42,13 @@ public:
     virtual void SendLogout() = 0;
     // Tells the game server to quit, then ends the worker.
     virtual void SendQuit() = 0;
+    // The first half of SendQuit (quit set) or SendLogout: hands the farewell to the worker and returns
+    // at once, so that many connections say goodbye at the same time. FinishClose waits for the worker
+    // (bounded); the destructor does it too.
+    virtual void BeginClose(bool quit) { quit ? SendQuit() : SendLogout(); }
+    virtual void FinishClose() {}
+    // The connection's next command goes out no sooner than `ms` from now; the caller does not wait.
+    virtual void HoldSends(uint32_t ms) { (void)ms; }
 
     virtual ConsoleFigures Figures() const = 0;
     // Sets the believed player count; hasPlayers follows (n != 0).

@@ -9,15 +9,23 @@ RemoteConsole* CServerInfo::CreateConsole(const RemoteConsoleFactory& factory) {
 
 uint32_t CServerInfo::CloseConsole(bool quit, Clock& clock) {
     if (!console) return 0;
-    const uint32_t connected = console->IsConnected() ? 1 : 0;
-    if (quit) {
-        console->SendQuit();
-    } else {
-        console->SendLogout();
-    }
+    const uint32_t connected = BeginCloseConsole(quit);
     clock.Sleep(kCloseConsolePauseMs);
-    console.reset();
+    FinishCloseConsole();
     return connected;
+}
+
+uint32_t CServerInfo::BeginCloseConsole(bool quit) {
+    if (!console) return 0;
+    const uint32_t connected = console->IsConnected() ? 1 : 0;
+    console->BeginClose(quit);
+    return connected;
+}
+
+void CServerInfo::FinishCloseConsole() {
+    if (!console) return;
+    console->FinishClose();
+    console.reset();
 }
 
 void CServerInfo::Write(ArchiveWriter& ar) {

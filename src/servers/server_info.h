@@ -48,6 +48,11 @@ public:
     // Sends quit (quit set) or logout, waits 250 ms on the clock, deletes the connection. Returns whether
     // it was connected before the call (0 when there was none).
     uint32_t CloseConsole(bool quit, Clock& clock);
+    // CloseConsole in two halves, for closing many consoles at once: the farewell is handed to the
+    // console's worker (the result as for CloseConsole), and later the connection is deleted, which
+    // waits for its worker (bounded).
+    uint32_t BeginCloseConsole(bool quit);
+    void FinishCloseConsole();
 
     void Write(ArchiveWriter& ar);
     // Reads the stored identifiers; re-attaching to the process is the array's job, once the whole

@@ -35,18 +35,20 @@ public:
 
     // The worker thread is still wanted (its handle has not been given up by logout or quit).
     virtual bool ThreadRunning() = 0;
-    // Sends one complete command line (with its "\r\n") and pauses 100 ms.
+    // Sends one complete command line (with its "\r\n"); the connection's next line follows 100 ms later.
     virtual void SendCommand(const std::string& line) = 0;
     // "$playerinfo %d" (the client applies its player-count rule).
     virtual void RequestPlayerInfo(int number) = 0;
     // "$SetRespawnTime %u" unless equal to the last value sent.
     virtual void SetRespawnTime(uint32_t seconds) = 0;
-    // Says the message first when one is given (even an empty one) and waits, then kicks or bans.
+    // Says the message first when one is given (even an empty one), then kicks or bans after the
+    // pause; nothing here waits.
     virtual void Kick(int number, const std::optional<std::string>& message) = 0;
     virtual void Ban(int number, const std::optional<std::string>& message) = 0;
     // "$rehash", the automatic commands and the counters of a level start.
     virtual void OnLevelStart() = 0;
-    // A pause of the worker thread that ends early when the connection is being stopped.
+    // A pause before the connection's next line; the reading goes on meanwhile, and the pause ends early
+    // when the connection is being stopped.
     virtual void Pause(uint32_t ms) = 0;
 
     virtual PlayerVerdict NicknameVerdict(const std::string& name) = 0;

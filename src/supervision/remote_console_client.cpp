@@ -102,56 +102,79 @@ uint32_t RemoteConsoleClient::NextAutoCommand() const {
 }
 
 // ---------------------------------------------------------------------------------------------------
-// Commands
+// Commands: each goes to the outbox; the worker sends it and keeps the pause after it.
 
-void RemoteConsoleClient::SendWithPause(const std::string& line) {
-    if (!threadWanted_) return;
-    socket_.Send(line);
-    clock_.Sleep(kCommandPauseMs);
+void RemoteConsoleClient::Post(const std::string& line, uint32_t pauseAfterMs) {
+    if (!threadWanted_ || leaving_) return;
+    {
+        std::lock_guard<std::mutex> guard(outLock_);
+        if (line.empty() && !outbox_.empty() && outbox_.back().line.empty()) {
+            // Two pauses in a row keep the longer one.
+            outbox_.back().pauseAfterMs = std::max(outbox_.back().pauseAfterMs, pauseAfterMs);
+            return;
+        }
+        if (line == "$players\r\n") {
+            // The list sent for the waiting request answers a new one too; a burst of joins therefore
+            // queues one request, not hundreds.
+            for (const Outgoing& item : outbox_)
+                if (item.line == line) return;
+        }
+        outbox_.push_back(Outgoing{line, pauseAfterMs, false});
+    }
+    socket_.Interrupt();
 }
 
-void RemoteConsoleClient::SendCommand(const std::string& line) { SendWithPause(line); }
+size_t RemoteConsoleClient::PendingSends() const {
+    std::lock_guard<std::mutex> guard(outLock_);
+    size_t lines = 0;
+    for (const Outgoing& item : outbox_) lines += item.line.empty() ? 0 : 1;
+    return lines;
+}
+
+void RemoteConsoleClient::HoldSends(uint32_t ms) { Post(std::string(), ms); }
+
+void RemoteConsoleClient::SendCommand(const std::string& line) { Post(line, kCommandPauseMs); }
 
 int RemoteConsoleClient::RequestPlayers() {
     state_.listRequests += 1;
     if (!threadWanted_) return 0;
-    SendWithPause("$players\r\n");
+    Post("$players\r\n", kCommandPauseMs);
     return 1;
 }
 
 void RemoteConsoleClient::RequestPlayerInfo(int number) {
     if (state_.playerCount.load() >= 6) return;
-    SendWithPause(Formatted("$playerinfo %lld\r\n", number));
+    Post(Formatted("$playerinfo %lld\r\n", number), kCommandPauseMs);
 }
 
 void RemoteConsoleClient::SetRespawnTime(uint32_t seconds) {
     if (state_.currentRespawnTime.exchange(seconds) == seconds) return;
-    SendWithPause(Formatted("$SetRespawnTime %lld\r\n", seconds));
+    Post(Formatted("$SetRespawnTime %lld\r\n", seconds), kCommandPauseMs);
 }
 
 void RemoteConsoleClient::SetMaxPlayers(uint32_t n) {
-    SendWithPause(Formatted("$setmaxplayers %lld\r\n", n));
+    Post(Formatted("$setmaxplayers %lld\r\n", n), kCommandPauseMs);
 }
 
 void RemoteConsoleClient::Say(const std::string& text) {
     if (text.empty()) return;
-    SendWithPause("say " + text + "\r\n");
+    Post("say " + text + "\r\n", kCommandPauseMs);
 }
 
 void RemoteConsoleClient::Kick(int number, const std::optional<std::string>& message) {
     if (message) {
         Say(*message);
-        for (uint32_t i = 0; i < kKickPauses && !stopRequested_; ++i) Pause(500);
+        Post(std::string(), kKickPauses * 500);
     }
-    SendWithPause(Formatted("$kick %lld\r\n", number));
+    Post(Formatted("$kick %lld\r\n", number), kCommandPauseMs);
 }
 
 void RemoteConsoleClient::Ban(int number, const std::optional<std::string>& message) {
     if (message) {
         Say(*message);
-        for (uint32_t i = 0; i < kBanPauses && !stopRequested_; ++i) Pause(500);
+        Post(std::string(), kBanPauses * 500);
     }
-    SendWithPause(Formatted("$Ban %lld\r\n", number));
+    Post(Formatted("$Ban %lld\r\n", number), kCommandPauseMs);
 }
 
 void RemoteConsoleClient::SendAutoCommands() {
@@ -180,7 +203,8 @@ void RemoteConsoleClient::SendAutoCommands() {
             }
         }
     }
-    for (const std::string& line : lines) socket_.Send(line);
+    // The automatic commands go out back to back, without the pause of the other commands.
+    for (const std::string& line : lines) Post(line, 0);
 }
 
 void RemoteConsoleClient::OnLoggedIn() {
@@ -200,57 +224,77 @@ void RemoteConsoleClient::OnLoggedIn() {
 void RemoteConsoleClient::OnLevelStart() {
     state_.emptyListTicks = 0;
     state_.listRequests = 0;
-    SendWithPause("$rehash\r\n");
+    Post("$rehash\r\n", kCommandPauseMs);
     SendAutoCommands();
     state_.listRequests = 0;
 }
 
-void RemoteConsoleClient::Logout() {
+bool RemoteConsoleClient::BeginFarewell(bool quit) {
     std::lock_guard<std::mutex> life(lifeLock_);
-    if (!threadWanted_) return;
-    events_ = nullptr;
-    socket_.Send("logout\r\n\r\n");
-    clock_.Sleep(kCommandPauseMs);
-    socket_.Send("say bye\r\n");
-    clock_.Sleep(kCommandPauseMs);
-    stopRequested_ = 1;
-    StopWorker();
-}
-
-void RemoteConsoleClient::Quit() {
-    std::lock_guard<std::mutex> life(lifeLock_);
-    if (!threadWanted_) return;
-    {
+    if (!threadWanted_ || leaving_) return false;
+    if (quit) {
         std::lock_guard<std::mutex> guard(state_.lock);
         events_ = nullptr;
         state_.quitRequested = 1;
+    } else {
+        events_ = nullptr;
     }
-    socket_.Send("quit\r\n");
-    clock_.Sleep(kCommandPauseMs);
-    socket_.Send("say bye\r\n");
-    clock_.Sleep(kCommandPauseMs);
+    {
+        std::lock_guard<std::mutex> guard(outLock_);
+        // What is still queued goes out first, but its pauses end here (a kick after its message is
+        // still attempted); the farewell lines keep theirs.
+        for (Outgoing& item : outbox_) item.pauseAfterMs = 0;
+        outbox_.push_back(Outgoing{quit ? "quit\r\n" : "logout\r\n\r\n", kCommandPauseMs, false});
+        outbox_.push_back(Outgoing{"say bye\r\n", kCommandPauseMs, false});
+        outbox_.push_back(Outgoing{std::string(), 0, true});
+        cutPause_ = true;
+        leaving_ = true;
+    }
+    socket_.Interrupt();
+    return true;
+}
+
+void RemoteConsoleClient::BeginClose(bool quit) { BeginFarewell(quit); }
+
+void RemoteConsoleClient::FinishClose() {
+    std::lock_guard<std::mutex> life(lifeLock_);
+    if (!threadWanted_) return;
+    {
+        // The farewell takes the worker a few hundred ms; a worker that is still connecting or logging
+        // in is woken by the closed socket instead. A real-time bound, not a pause of the protocol.
+        std::unique_lock<std::mutex> lock(finishLock_);
+        finishedSignal_.wait_for(lock, std::chrono::milliseconds(kFinishWaitMs), [this] { return finished_; });
+    }
     {
         std::lock_guard<std::mutex> guard(state_.lock);
         stopRequested_ = 1;
     }
-    StopWorker();
-}
-
-void RemoteConsoleClient::StopWorker() {
-    // Closing wakes the worker's blocked peek; its pauses see the stop flag within one slice. The
-    // thread is joined, never killed: it owns the console log and the parser until it returns.
     socket_.Close();
     if (thread_.joinable()) thread_.join();
     threadWanted_ = false;
     state_.listRequests = 0;
+    std::lock_guard<std::mutex> guard(outLock_);
+    outbox_.clear();
+}
+
+void RemoteConsoleClient::Logout() {
+    BeginFarewell(false);
+    FinishClose();
+}
+
+void RemoteConsoleClient::Quit() {
+    BeginFarewell(true);
+    FinishClose();
 }
 
 // ---------------------------------------------------------------------------------------------------
 // ConsoleActions
 
-void RemoteConsoleClient::Pause(uint32_t ms) {
+void RemoteConsoleClient::Pause(uint32_t ms) { Post(std::string(), ms); }
+
+void RemoteConsoleClient::Rest(uint32_t ms) {
     const Tick start = clock_.TickCount();
-    while (!stopRequested_) {
+    while (!StopWanted()) {
         const Tick passed = Elapsed(clock_.TickCount(), start);
         if (passed >= ms) break;
         clock_.Sleep(std::min<uint32_t>(ms - passed, kPauseSliceMs));
@@ -293,30 +337,33 @@ void RemoteConsoleClient::Run() {
         state_.lastReceiveTick = clock_.TickCount();
     }
     std::vector<char> receive(kReceiveBufferBytes);
-    while (!stopRequested_ && !state_.quitByAdmin && !state_.dataCorruption) {
+    while (!StopWanted() && !state_.quitByAdmin && !state_.dataCorruption) {
         if (!socket_.EnsureTcp()) {
             connected_ = 0;
             socket_.Close();
-            Pause(kAddressRetryMs);
+            Rest(kAddressRetryMs);
             continue;
         }
         for (uint32_t address : state_.settings.addresses) {
-            if (connected_ || stopRequested_) break;
+            if (connected_ || StopWanted()) break;
             if (socket_.Connect(address, state_.settings.port)) {
                 connected_ = 1;
             } else {
-                Pause(kAddressRetryMs);
+                Rest(kAddressRetryMs);
             }
         }
-        if (!stopRequested_ && connected_) Session(receive.data());
+        if (!StopWanted() && connected_) Session(receive.data());
         connected_ = 0;
         socket_.Close();
-        for (uint32_t i = 0; i < kReconnectPauses && !stopRequested_; ++i) Pause(kAddressRetryMs);
+        for (uint32_t i = 0; i < kReconnectPauses && !StopWanted(); ++i) Rest(kAddressRetryMs);
     }
+    std::lock_guard<std::mutex> guard(finishLock_);
+    finished_ = true;
+    finishedSignal_.notify_all();
 }
 
 void RemoteConsoleClient::Session(char* receive) {
-    Pause(250);
+    Rest(250);
     socket_.SetReceiveTimeout(kLoginTimeoutMs);
     socket_.SetSendTimeout(kSendTimeoutMs);
     const LoginResult login = Login(receive);
@@ -339,6 +386,11 @@ void RemoteConsoleClient::Session(char* receive) {
     }
     if (login != LoginResult::LoggedIn) return;
     refusedReported_ = false;
+    {
+        // Commands that found no connection are not carried over into a new one.
+        std::lock_guard<std::mutex> guard(outLock_);
+        if (!leaving_) outbox_.clear();
+    }
     log_.Open();
     socket_.SetReceiveTimeout(0);
     OnLoggedIn();
@@ -370,13 +422,13 @@ RemoteConsoleClient::LoginResult RemoteConsoleClient::Login(char* receive) {
     // The greeting may come in pieces; it is complete once its password prompt is there. The password
     // goes only to a peer that greets like the game: whoever else listens on the port never learns it.
     std::string greeting;
-    while (!stopRequested_ && greeting.size() < kGreetingMax) {
+    while (!StopWanted() && greeting.size() < kGreetingMax) {
         const int got = socket_.Receive(receive, size);
         if (got <= 0) break;
         greeting.append(receive, static_cast<size_t>(got));
         if (greeting.find(kGreetingPrompt) != std::string::npos) break;
     }
-    if (stopRequested_ || greeting.empty()) return LoginResult::NoAnswer;
+    if (StopWanted() || greeting.empty()) return LoginResult::NoAnswer;
     if (!IsConsoleGreeting(greeting)) return LoginResult::Foreign;
     {
         // The server answered: it is alive, whatever becomes of the login.
@@ -389,61 +441,111 @@ RemoteConsoleClient::LoginResult RemoteConsoleClient::Login(char* receive) {
     // refusal and closes the connection.
     std::string reply;
     int got = 0;
-    while (!stopRequested_ && (got = socket_.Receive(receive, size)) > 0) {
+    while (!StopWanted() && (got = socket_.Receive(receive, size)) > 0) {
         if (reply.size() < kGreetingMax) reply.append(receive, static_cast<size_t>(got));
         clock_.Sleep(10);
     }
-    if (stopRequested_) return LoginResult::NoAnswer;
+    if (StopWanted()) return LoginResult::NoAnswer;
     if (IsPasswordRefusal(reply) || got < 0 || socket_.PeerClosed()) return LoginResult::Refused;
     return LoginResult::LoggedIn;
 }
 
+std::optional<uint32_t> RemoteConsoleClient::NextSendIn() {
+    {
+        std::lock_guard<std::mutex> guard(outLock_);
+        if (outbox_.empty()) return std::nullopt;
+    }
+    if (cutPause_) return 0;
+    return Elapsed(nextSendTick_, clock_.TickCount());
+}
+
+bool RemoteConsoleClient::SendDue() {
+    if (cutPause_.exchange(false)) nextSendTick_ = clock_.TickCount();
+    for (;;) {
+        Outgoing item;
+        {
+            std::lock_guard<std::mutex> guard(outLock_);
+            if (outbox_.empty() || Elapsed(nextSendTick_, clock_.TickCount()) > 0) return false;
+            item = std::move(outbox_.front());
+            outbox_.pop_front();
+        }
+        if (item.farewellEnd) return true;
+        if (!item.line.empty()) socket_.Send(item.line);
+        nextSendTick_ = clock_.TickCount() + item.pauseAfterMs;
+    }
+}
+
+int RemoteConsoleClient::WaitForWork(std::optional<uint32_t> timeoutMs) {
+    if (!timeoutMs) return socket_.WaitReadable(0, true);
+    if (*timeoutMs == 0) return 0;
+    const Tick deadline = clock_.TickCount() + *timeoutMs;
+    const int woke = socket_.WaitReadable(*timeoutMs, false);
+    if (woke == 0) {
+        const uint32_t short_ = Elapsed(deadline, clock_.TickCount());
+        if (short_ > 0) clock_.Sleep(short_);
+    }
+    return woke;
+}
+
 void RemoteConsoleClient::ReceiveLoop(char* receive) {
+    // The chunk being collected is receive[0, filled); the newest byte of the stream is held back
+    // behind it at receive[filled] and joins the chunk when newer data arrives. A chunk is parsed after
+    // a second of the server's silence when that held byte is a NUL (the game ends its output so), and
+    // at once when it has grown to the chunk limit, so the buffer never overflows.
     size_t filled = 0;
+    bool held = false;
+    bool silenceJudged = true;   // the last silence has been looked at
     Tick lastData = clock_.TickCount();
+    nextSendTick_ = lastData;
     const size_t room = kReceiveBufferBytes - 1;
+    auto parse = [&] {
+        const char heldByte = receive[filled];
+        receive[filled] = '\0';
+        parser_.Parse(receive, filled);
+        receive[0] = heldByte;
+        filled = 0;
+    };
     // The output that arrived before the server ended the connection is parsed at once: its last
     // words ("Shutting down ...") must not wait for more data that never comes.
-    auto lastChunk = [&](bool withHeldByte) {
-        if (withHeldByte && receive[filled] != '\0' && socket_.Receive(receive + filled, 2) == 1) ++filled;
+    auto lastChunk = [&] {
+        if (held && receive[filled] != '\0') ++filled;
+        held = false;
         if (filled == 0) return;
         receive[filled] = '\0';
         parser_.Parse(receive, filled);
         filled = 0;
     };
     while (!stopRequested_) {
-        Pause(kPollMs);
-        if (stopRequested_) break;
-        const int peeked = socket_.Receive(receive + filled, static_cast<int>(room - filled), TcpSocket::kPeek);
-        if (peeked == -1) break;
-        if (peeked == 0) {
-            // Receives block here, so nothing but the end of the stream yields 0 bytes.
-            lastChunk(false);
-            break;
+        if (SendDue()) break;   // the farewell has gone out
+        std::optional<uint32_t> timeout = NextSendIn();
+        if (held && !silenceJudged) {
+            const uint32_t silenceLeft = Elapsed(lastData + kSilenceMs, clock_.TickCount());
+            timeout = timeout ? std::min(*timeout, silenceLeft) : silenceLeft;
         }
-        if (peeked > 1) {
-            // The newest byte stays in the socket, so the next peek returns at once although receives
-            // block; it is consumed when newer data arrives.
-            const int got = socket_.Receive(receive + filled, peeked);
-            if (got > 0) {
-                filled += static_cast<size_t>(got);
-                lastData = clock_.TickCount();
+        const int woke = WaitForWork(timeout);
+        if (woke < 0) break;   // closed by the farewell's end or the owner
+        if (woke == 1) {
+            const size_t at = filled + (held ? 1 : 0);
+            const int got = socket_.Receive(receive + at, static_cast<int>(room - at + 1));
+            if (got < 0) break;
+            if (got == 0) {
+                lastChunk();
+                break;
+            }
+            filled = at + static_cast<size_t>(got) - 1;
+            held = true;
+            silenceJudged = false;
+            lastData = clock_.TickCount();
+            {
                 std::lock_guard<std::mutex> guard(state_.lock);
                 state_.lastReceiveTick = lastData;
             }
+            if (filled >= kChunkLimit) parse();
             continue;
         }
-        // Only the held-back byte is pending, which hides the end of the stream from the peek.
-        if (socket_.PeerClosed()) {
-            lastChunk(true);
-            break;
-        }
-        if (Elapsed(clock_.TickCount(), lastData) < kSilenceMs) continue;
-        const bool endsWithNul = receive[filled] == '\0';
-        if ((filled != 0 && endsWithNul) || filled >= kChunkLimit) {
-            receive[filled] = '\0';
-            parser_.Parse(receive, filled);
-            filled = 0;
+        if (held && !silenceJudged && Elapsed(clock_.TickCount(), lastData) >= kSilenceMs) {
+            silenceJudged = true;
+            if (filled != 0 && receive[filled] == '\0') parse();
         }
     }
 }

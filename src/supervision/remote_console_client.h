@@ -4,15 +4,21 @@
 //
 // A server's entry (CServerInfo) owns the client and creates and deletes it on the user-interface
 // thread; the worker thread starts with the object and ends in Logout or Quit. Commands come from both
-// threads at once: the socket serialises whole lines, so two command lines never interleave. The client
-// never kills its thread: Logout and Quit set the stop flag and close the socket, which wakes the
-// blocked receive, and every pause of the worker ends early on the stop flag. Text from the network is
+// threads, but neither waits: each command is put in the connection's outbox and the worker sends it,
+// keeping the order and the pause after each line, so the user-interface thread never sleeps for a
+// console and the parser's pauses never hold up the reading. The worker blocks in one wait for console
+// data, a new command or the stop, with the next due moment (silence framing, queued send) as its
+// time-out; an idle console costs nothing. The client never kills its thread: Logout and Quit hand the
+// farewell to the worker, which sends it and ends; a worker that does not end in time is woken by
+// closing the socket. Text from the network is
 // only ever data, never a format string or a path. The password is never sent to a peer that does not
 // greet like the game, and a connection the server ends is noticed at once and re-established.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -52,7 +58,7 @@ public:
     static constexpr size_t kReceiveBufferBytes = 131072;
     static constexpr size_t kChunkLimit = 0x18000;          // a chunk is processed at the latest here
     static constexpr uint32_t kSilenceMs = 1000;            // output is framed by this much quiet
-    static constexpr uint32_t kPollMs = 200;
+    static constexpr uint32_t kFinishWaitMs = 5000;         // for a worker to end after its farewell
     static constexpr uint32_t kCommandPauseMs = 100;
     static constexpr uint32_t kLoginTimeoutMs = 1000;
     static constexpr uint32_t kSendTimeoutMs = 250;
@@ -79,6 +85,9 @@ public:
     bool HasPlayers() const override { return state_.hasPlayers.load() != 0; }
     void SendLogout() override { Logout(); }
     void SendQuit() override { Quit(); }
+    void BeginClose(bool quit) override;
+    void FinishClose() override;
+    void HoldSends(uint32_t ms) override;
     ConsoleFigures Figures() const override;
     void SetPlayerCount(int32_t n) override;
     void SetEmptyListTicks(uint32_t ticks) override;
@@ -87,7 +96,8 @@ public:
     void SetMaxPlayers(uint32_t n) override;
     void SendAutoCommands() override;
 
-    // Commands; each is sent only while the worker thread is wanted and followed by a 100 ms pause.
+    // Commands; each is sent only while the worker thread is wanted and followed by a 100 ms pause
+    // before the connection's next line.
     void RequestPlayerInfo(int number) override;
     void SetRespawnTime(uint32_t seconds) override;
     void Say(const std::string& text);
@@ -99,6 +109,8 @@ public:
     void Logout();
     // Tells the server to quit, then ends the connection and the worker.
     void Quit();
+    // Lines handed to the worker and not yet sent.
+    size_t PendingSends() const;
 
     bool ThreadRunning() override { return threadWanted_.load(); }
     uint32_t ProcessId() const { return processId_; }
@@ -106,6 +118,7 @@ public:
     uint32_t ListRequests() const { return state_.listRequests.load(); }
     uint32_t CurrentRespawnTime() const { return state_.currentRespawnTime.load(); }
     bool StopRequested() const { return stopRequested_.load() != 0; }
+    bool Leaving() const { return leaving_.load(); }
 
 private:
     // ConsoleActions, called by the parser on the worker thread.
@@ -119,15 +132,33 @@ private:
 
     enum class LoginResult { LoggedIn, NoAnswer, Foreign, Refused };
 
+    // One line for the worker to send (empty: a pause alone), and the quiet it keeps afterwards.
+    struct Outgoing {
+        std::string line;
+        uint32_t pauseAfterMs = 0;
+        bool farewellEnd = false;   // the farewell has gone out: the worker ends
+    };
+
     void Run();
     // One connection from connect to the end of its receive loop.
     void Session(char* receive);
     LoginResult Login(char* receive);
     void ReceiveLoop(char* receive);
-    // Sends only while the thread is wanted, then pauses 100 ms.
-    void SendWithPause(const std::string& line);
-    // Ends the worker after the farewell lines were sent: stop flag, socket closed, thread joined.
-    void StopWorker();
+    // Puts a line in the outbox (only while the thread is wanted and not saying goodbye) and wakes the
+    // worker. A "$players" request that is still waiting there covers a new one.
+    void Post(const std::string& line, uint32_t pauseAfterMs);
+    // The farewell lines; true when this call started the goodbye.
+    bool BeginFarewell(bool quit);
+    // Worker: sends what is due; true once the farewell has gone out.
+    bool SendDue();
+    // Worker: ms until the next queued line is due, or nullopt when nothing is queued.
+    std::optional<uint32_t> NextSendIn();
+    // Worker: waits for console data, a posted line or the stop, at most `timeoutMs` (nullopt: without
+    // limit). On a time-out the clock is brought to the deadline, so a manual clock keeps step.
+    int WaitForWork(std::optional<uint32_t> timeoutMs);
+    // Worker: a pause between connection attempts that ends early on the stop or the farewell.
+    void Rest(uint32_t ms);
+    bool StopWanted() const { return stopRequested_.load() != 0 || leaving_.load(); }
 
     // The silence time-out the supervisor is told before and after the login.
     const uint32_t initialTimeoutMs_;
@@ -145,6 +176,14 @@ private:
     std::atomic<uint32_t> stopRequested_{0};
     std::atomic<uint32_t> connected_{0};
     std::atomic<bool> threadWanted_{false};   // the thread handle is held (not yet given up)
+    std::atomic<bool> leaving_{false};         // the farewell was handed to the worker
+    mutable std::mutex outLock_;               // the outbox, filled by both threads
+    std::deque<Outgoing> outbox_;
+    std::atomic<bool> cutPause_{false};        // the farewell ends the pause being kept
+    Tick nextSendTick_ = 0;                    // worker only: no line goes out before this tick
+    std::mutex finishLock_;                    // with `finished_`: the worker has returned
+    std::condition_variable finishedSignal_;
+    bool finished_ = false;
     // Worker only: a refused password and a stranger on the console port are reported once until
     // the next login, or the next game greeting, clears them.
     bool refusedReported_ = false;

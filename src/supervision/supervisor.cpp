@@ -52,7 +52,8 @@ void Supervisor::ApplyPlayerLimit() {
                                  game.appliedMaxPlayers, game.targetMaxPlayers);
             }
             game.appliedMaxPlayers = game.targetMaxPlayers;
-            clock_.Sleep(kMaxPlayersPauseMs);
+            // The pause is the console's to keep before its next line; this thread does not wait.
+            if (entry->console) entry->console->HoldSends(kMaxPlayersPauseMs);
         }
     }
     totalPlayers = players;
@@ -71,7 +72,7 @@ void Supervisor::SelectiveBookkeeping(hm::Tick now) {
         }
         if (Elapsed(now, figures.lastReceiveTick) > KeepAliveAfter(figures.consoleTimeout)) {
             entry->console->RequestPlayers();
-            clock_.Sleep(kKeepAlivePauseMs);
+            entry->console->HoldSends(kKeepAlivePauseMs);
         }
     }
     // Without any selective server the flag keeps its value.
@@ -138,7 +139,7 @@ void Supervisor::Apply(CServerInfo& entry, const SupervisorDecision& d) {
     for (; i < d.eventsBeforeRequests && i < d.events.size(); ++i) events_.AddEvent("%s", d.events[i].c_str());
     if (console && d.requestPlayers) {
         console->RequestPlayers();
-        clock_.Sleep(kKeepAlivePauseMs);
+        console->HoldSends(kKeepAlivePauseMs);
     }
     if (console && d.sendAutoCommands) console->SendAutoCommands();
     for (; i < d.events.size(); ++i) events_.AddEvent("%s", d.events[i].c_str());

@@ -18,6 +18,7 @@ public:
     ConsoleFigures figures;
     int requests = 0, autoCommands = 0;
     std::vector<uint32_t> maxPlayers;
+    std::vector<uint32_t> holds;   // pauses the console was asked to keep before its next line
 
     bool IsConnected() const override { return true; }
     bool HasPlayers() const override { return figures.hasPlayers; }
@@ -33,6 +34,7 @@ public:
     int RequestPlayers() override { return ++requests, 1; }
     void SetMaxPlayers(uint32_t n) override { maxPlayers.push_back(n); }
     void SendAutoCommands() override { ++autoCommands; }
+    void HoldSends(uint32_t ms) override { holds.push_back(ms); }
 };
 
 class SupervisorTest : public ::testing::Test {
@@ -421,7 +423,9 @@ TEST_F(SupervisorTest, SilentConsolesAreAskedForPlayersTwiceWithPauses) {
     const uint64_t slept = clock.SleptMs();
     s.Tick();
     EXPECT_EQ(console->requests, 2);
-    EXPECT_EQ(clock.SleptMs() - slept, 500u);
+    // The pauses are the console's to keep; the tick itself never waits for them.
+    EXPECT_EQ(console->holds, (std::vector<uint32_t>{250, 250}));
+    EXPECT_EQ(clock.SleptMs() - slept, 0u);
     for (int i = 0; i < 3; ++i) {
         console->figures.lastReceiveTick = clock.TickCount();
         TickAfterPeriod(s);

@@ -40,9 +40,53 @@ void Wake(int wakeFd) {
 
 }  // namespace
 
-TcpSocket::TcpSocket() = default;
+TcpSocket::TcpSocket() : interruptFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
-TcpSocket::~TcpSocket() { Close(); }
+TcpSocket::~TcpSocket() {
+    Close();
+    if (interruptFd_ >= 0) ::close(interruptFd_);
+}
+
+void TcpSocket::Interrupt() { Wake(interruptFd_); }
+
+int TcpSocket::WaitReadable(uint32_t timeoutMs, bool unlimited) {
+    int fd = -1, wake = -1;
+    const bool open = BeginUse(fd, wake);
+    using Steady = std::chrono::steady_clock;
+    const Steady::time_point deadline = Steady::now() + std::chrono::milliseconds(timeoutMs);
+    int result = 0;
+    for (;;) {
+        int sliceMs = -1;
+        if (!unlimited) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Steady::now()).count();
+            sliceMs = static_cast<int>(std::clamp<long long>(left, 0, INT_MAX));
+        }
+        pollfd p[3] = {{interruptFd_, POLLIN, 0}, {wake, POLLIN, 0}, {fd, static_cast<short>(POLLIN | POLLRDHUP), 0}};
+        const int r = ::poll(p, open ? 3 : 1, sliceMs);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            result = -1;
+            break;
+        }
+        if (p[0].revents) {
+            uint64_t count = 0;
+            [[maybe_unused]] const ssize_t got = ::read(interruptFd_, &count, sizeof count);
+            result = 2;
+            break;
+        }
+        if (open && (p[1].revents || (p[2].revents & POLLNVAL))) {
+            result = -1;
+            break;
+        }
+        if (open && p[2].revents) {
+            result = 1;  // data, the end of the stream or an error, which the next receive reports
+            break;
+        }
+        if (r == 0 && !unlimited) break;
+    }
+    if (open) EndUse();
+    return result;
+}
 
 bool TcpSocket::IsValid() const {
     std::lock_guard<std::mutex> guard(handleLock_);
