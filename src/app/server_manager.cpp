@@ -270,7 +270,10 @@ bool ServerManager::InitializeInstallation(ProgressSteps* progress) {
     return true;
 }
 
-void ServerManager::SupervisorTick() { supervisor.Tick(); }
+void ServerManager::SupervisorTick() {
+    supervisor.Tick();
+    players.SaveIfDue();  // new addresses of the last moments reach PlayerInfo.txt
+}
 
 SupervisorActions ServerManager::MakeSupervisorActions() {
     SupervisorActions actions;

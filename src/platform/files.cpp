@@ -72,6 +72,11 @@ bool NameLess(const std::string& a, const std::string& b) {
 
 void SortNames(std::vector<std::string>& names) { std::sort(names.begin(), names.end(), NameLess); }
 
+std::string FoldCase(std::string name) {
+  for (char& c : name) c = static_cast<char>(Fold(static_cast<unsigned char>(c)));
+  return name;
+}
+
 bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {

@@ -105,6 +105,9 @@ bool WildcardMatch(const std::string& wildcard, const std::string& name);
 void SortNames(std::vector<std::string>& names);
 // Compares as Windows compares file and key names: ASCII and Windows-1252 letters ignore case.
 bool EqualsIgnoreCase(const std::string& a, const std::string& b);
+// The key of a name under EqualsIgnoreCase: two names are equal ignoring case exactly when their keys
+// are equal, so a hash map of keys finds what a search with EqualsIgnoreCase would.
+std::string FoldCase(std::string name);
 
 bool DeleteFile(const std::string& path);                        // files (and links) only
 bool RenameFile(const std::string& from, const std::string& to);  // replaces an existing target

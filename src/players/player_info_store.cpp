@@ -89,17 +89,24 @@ PlayerInfoStore::PlayerInfoStore(Clock& clock) : clock_(clock) {}
 
 int PlayerInfoStore::Update(const std::string& name, const std::string& address) {
     const uint64_t now = LocalTimeToFileTime(clock_.Now());
+    std::string key = fs::FoldCase(name);
     std::lock_guard<std::mutex> guard(lock_);
-    auto it = std::find_if(records_.begin(), records_.end(),
-                           [&](const PlayerRecord& record) { return fs::EqualsIgnoreCase(record.name, name); });
-    if (it == records_.end()) {
+    auto [it, added] = index_.try_emplace(std::move(key), records_.size());
+    if (added) {
         PlayerRecord record;
         record.name = name;
         record.lastSeen = now;
         records_.push_back(std::move(record));
-        it = records_.end() - 1;
     }
-    return it->AddAddress(address, now);
+    return records_[it->second].AddAddress(address, now);
+}
+
+void PlayerInfoStore::RebuildIndex() {
+    index_.clear();
+    index_.reserve(records_.size());
+    // try_emplace keeps the first: of two records whose names differ only in case (a hand-made or
+    // older file), the first one is found, as a search from the front would.
+    for (size_t i = 0; i < records_.size(); ++i) index_.try_emplace(fs::FoldCase(records_[i].name), i);
 }
 
 std::string PlayerInfoStore::Text() const {
@@ -109,13 +116,32 @@ std::string PlayerInfoStore::Text() const {
     return text;
 }
 
-bool PlayerInfoStore::Save() {
+bool PlayerInfoStore::WriteTextFile(uint32_t now) {
     // The text is taken inside the save lock: of two saves racing, the later one writes the later
     // records, so the file never goes back to an older state.
-    std::lock_guard<std::mutex> saving(saveLock_);
     const std::string path = TextPath();
-    if (path.empty()) return false;
-    return fs::WriteWholeFile(path, Text());
+    if (path.empty() || !fs::ReplaceFileAtomically(path, Text())) return false;
+    textPending_ = false;
+    textWritten_ = true;
+    lastTextTick_ = now;
+    return true;
+}
+
+bool PlayerInfoStore::Save() {
+    const uint32_t now = clock_.TickCount();
+    std::lock_guard<std::mutex> saving(saveLock_);
+    textPending_ = true;
+    if (TextPath().empty()) return false;
+    if (textWritten_ && Elapsed(now, lastTextTick_) < kTextPeriodMs) return true;  // SaveIfDue writes it
+    return WriteTextFile(now);
+}
+
+bool PlayerInfoStore::SaveIfDue(bool force) {
+    const uint32_t now = clock_.TickCount();
+    std::lock_guard<std::mutex> saving(saveLock_);
+    if (!textPending_) return true;
+    if (!force && textWritten_ && Elapsed(now, lastTextTick_) < kTextPeriodMs) return true;
+    return WriteTextFile(now);
 }
 
 void PlayerInfoStore::SetTextPath(const std::string& path) {
@@ -170,6 +196,7 @@ void PlayerInfoStore::ReadFrom(ArchiveReader& ar) {
     }
     std::lock_guard<std::mutex> guard(lock_);
     records_ = std::move(read);
+    RebuildIndex();
 }
 
 StoreLoad PlayerInfoStore::Load(const std::string& configFolder, const std::string& logFolder,
@@ -181,6 +208,7 @@ StoreLoad PlayerInfoStore::Load(const std::string& configFolder, const std::stri
 }
 
 bool PlayerInfoStore::Store(const std::string& configFolder, ProgressSteps* progress) {
+    SaveIfDue(true);
     const std::vector<PlayerRecord> records = Records();
     return StoreStoreFile(StorePath(configFolder, kFileName), progress, "Storing player infos...",
                           [&](ArchiveWriter& ar) { WriteRecords(ar, records); }, fileState_);

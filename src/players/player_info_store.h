@@ -8,12 +8,18 @@
 // showing the latest records. A nickname is data only: it is compared ignoring case and written out
 // verbatim, never used as a format or as part of a path. Records are only added and changed, never
 // removed. A damaged store file is set aside, never overwritten.
+//
+// Scale: a name is found through an index of case-folded names, so a new address costs the same with
+// a million records as with ten; and the text file, a full rewrite, is rewritten at most once every
+// kTextPeriodMs while new addresses keep coming (the supervisor tick and every store write what
+// waits), never once per address.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "servers/archive.h"
@@ -57,6 +63,7 @@ public:
     static constexpr const char* kFileName = "PlayerInfo.dat";
     static constexpr const char* kTextName = "PlayerInfo.txt";
     static constexpr uint32_t kVersion = 1;
+    static constexpr uint32_t kTextPeriodMs = 10000;  // least time between two text file rewrites
 
     explicit PlayerInfoStore(Clock& clock);
 
@@ -64,17 +71,22 @@ public:
     // address to it. 1 when the address was new for that name, else 0.
     int Update(const std::string& name, const std::string& address);
 
-    // Rewrites the text file (textPath) from all records; false when it could not be written or no
-    // text path is set yet.
+    // Notes that the text file (textPath) must show a change: rewrites it at once when the last
+    // rewrite is at least kTextPeriodMs ago, else leaves it to SaveIfDue or Store. False when it could
+    // not be written or no text path is set yet.
     bool Save();
+    // Rewrites the text file when a change waits for it and its period has passed, or at once with
+    // force. True when nothing waits or the file was written.
+    bool SaveIfDue(bool force = false);
 
     // Sets the text path to logFolder + "PlayerInfo.txt" and reads the store file of configFolder.
     // Absent: the store stays empty. Damaged: what was read completely is kept and the file set aside
     // (see LastDamagedPath).
     StoreLoad Load(const std::string& configFolder, const std::string& logFolder,
                    ProgressSteps* progress);
-    // Writes the store file (temporary file renamed over the old one). False when nothing was written,
-    // also when a damaged file could not be set aside at the load.
+    // Writes the store file (temporary file renamed over the old one), and the text file when a change
+    // waits for it. False when the store file was not written, also when a damaged file could not be
+    // set aside at the load.
     bool Store(const std::string& configFolder, ProgressSteps* progress);
 
     void SetTextPath(const std::string& path);
@@ -94,12 +106,18 @@ public:
 
 private:
     static void WriteRecords(ArchiveWriter& ar, const std::vector<PlayerRecord>& records);
+    void RebuildIndex();            // under lock_
+    bool WriteTextFile(uint32_t now);  // under saveLock_
 
     Clock& clock_;
-    mutable std::mutex lock_;  // guards records_ and textPath_
+    mutable std::mutex lock_;  // guards records_, index_ and textPath_
     std::vector<PlayerRecord> records_;
+    std::unordered_map<std::string, size_t> index_;  // folded name -> first record of that name
     std::string textPath_;
-    std::mutex saveLock_;      // one text file rewrite at a time
+    std::mutex saveLock_;      // one text file rewrite at a time; guards the three fields below
+    bool textPending_ = false;
+    bool textWritten_ = false;  // lastTextTick_ holds a time
+    uint32_t lastTextTick_ = 0;
 
     StoreFileState fileState_;  // user-interface thread only, like Load and Store
 };

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <string>
@@ -313,12 +314,93 @@ TEST(PlayerInfoStore, SeveralConsoleThreadsReportAtOnce) {
         });
     }
     for (std::thread& thread : threads) thread.join();
+    EXPECT_TRUE(store.SaveIfDue(true));  // what the throttle held back
     EXPECT_EQ(store.Count(), static_cast<size_t>(kNames));
     for (int t = 0; t < kThreads; ++t) EXPECT_EQ(added[t], kNames);
     for (const PlayerRecord& record : store.Records()) EXPECT_EQ(record.addresses.size(), size_t{kThreads});
     std::string text;
     ASSERT_TRUE(fs::ReadWholeFile(log + "PlayerInfo.txt", text));
     EXPECT_EQ(text, store.Text());
+}
+
+// The index must find exactly what a search from the front with the case rule finds: random names
+// that differ only in ASCII or Windows-1252 letter case, from a small pool of addresses so the ring
+// turns, checked against a plain linear reading of the rules; also a loaded file holding two records
+// of one name (the first is the one that grows).
+TEST(PlayerInfoStore, IndexFindsWhatTheLinearRuleFinds) {
+    ManualClock clock;
+    PlayerInfoStore store(clock);
+    std::vector<PlayerRecord> expected;
+    auto linearUpdate = [&](const std::string& name, const std::string& address) {
+        auto it = std::find_if(expected.begin(), expected.end(),
+                               [&](const PlayerRecord& r) { return fs::EqualsIgnoreCase(r.name, name); });
+        if (it == expected.end()) {
+            expected.push_back(PlayerRecord{});
+            it = expected.end() - 1;
+            it->name = name;
+        }
+        return it->AddAddress(address, LocalTimeToFileTime(clock.Now()));
+    };
+    const std::string forms[] = {"pilot", "PILOT", "Pilot", "\xC9lan", "\xE9LAN", "\x8Atar", "\x9Atar", "Ace", "ace2"};
+    uint32_t seed = 7;
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7FFF; };
+    for (int step = 0; step < 3000; ++step) {
+        const std::string& name = forms[next() % std::size(forms)];
+        const std::string address = "10.0.0." + std::to_string(next() % 14);
+        ASSERT_EQ(store.Update(name, address), linearUpdate(name, address)) << step;
+        if (step % 500 == 0) clock.Advance(86400000);
+    }
+    EXPECT_EQ(store.Records(), expected);
+
+    // Two records of one name in a file: updates go to the first, as the linear rule says.
+    PlayerRecord first, second;
+    first.name = "Twin";
+    second.name = "TWIN";
+    std::string bytes;
+    {
+        ArchiveWriter ar(&bytes);
+        ar.Dword(1);
+        ar.Count(2);
+        first.Write(ar);
+        second.Write(ar);
+    }
+    ArchiveReader reader(bytes);
+    store.ReadFrom(reader);
+    EXPECT_EQ(store.Update("twin", "10.1.1.1"), 1);
+    EXPECT_EQ(store.Records()[0].addresses, Strings{"10.1.1.1"});
+    EXPECT_TRUE(store.Records()[1].addresses.empty());
+}
+
+// PlayerInfo.txt is a full rewrite: new addresses arriving all the time rewrite it at most once per
+// period, the change that waits is written by the tick once its period is over, and a store writes
+// whatever waits.
+TEST(PlayerInfoStore, TextFileIsRewrittenAtMostOncePerPeriod) {
+    const std::string config = Folder("period_cfg");
+    const std::string log = Folder("period_log");
+    ManualClock clock;
+    PlayerInfoStore store(clock);
+    store.SetTextPath(log + "PlayerInfo.txt");
+    auto lines = [&] {
+        std::string text;
+        fs::ReadWholeFile(log + "PlayerInfo.txt", text);
+        return std::count(text.begin(), text.end(), '\n');
+    };
+    store.Update("A", "10.0.0.1");
+    EXPECT_TRUE(store.Save());
+    EXPECT_EQ(lines(), 1) << "the first change is written at once";
+    store.Update("B", "10.0.0.2");
+    EXPECT_TRUE(store.Save());
+    clock.Advance(PlayerInfoStore::kTextPeriodMs - 1);
+    EXPECT_TRUE(store.SaveIfDue());
+    EXPECT_EQ(lines(), 1) << "within the period the change waits";
+    clock.Advance(1);
+    EXPECT_TRUE(store.SaveIfDue());
+    EXPECT_EQ(lines(), 2) << "the tick after the period writes it";
+    store.Update("C", "10.0.0.3");
+    EXPECT_TRUE(store.Save());
+    EXPECT_EQ(lines(), 2);
+    EXPECT_TRUE(store.Store(config, nullptr));
+    EXPECT_EQ(lines(), 3) << "a store writes what waits";
 }
 
 }  // namespace
