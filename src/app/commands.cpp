@@ -45,7 +45,8 @@ std::string UsageText() {
            "               SIGTERM, SIGINT and SIGHUP act as \"Exit\" (servers keep running).\n"
            "  --send       hand a command to the running instance and print its answer:\n"
            "               exit, stop-exit, stop-empty-exit, stop-all, stop-empty, status,\n"
-           "               start NAME..., stop PORT..., import MAIN [--batch FILE]\n";
+           "               start NAME..., stop PORT..., import MAIN [--batch FILE],\n"
+           "               stats (supervisor pass times and counts)\n";
 }
 
 namespace {
@@ -83,6 +84,7 @@ constexpr CommandForm kCommands[] = {
     {"stop-all", 0, 0, "stop-all"},
     {"stop-empty", 0, 0, "stop-empty"},
     {"status", 0, 0, "status"},
+    {"stats", 0, 0, "stats"},
     {"start", 1, kAny, "start NAME..."},
     {"stop", 1, kAny, "stop PORT..."},
     {"import", 1, 3, "import MAIN [--batch FILE]"},
@@ -124,6 +126,13 @@ std::string Dispatch(ServerManager& manager, const std::vector<std::string>& wor
         return "OK\n";
     }
     if (verb == "status") return StatusText(manager);
+    if (verb == "stats") {
+        return "servers\t" + std::to_string(manager.servers.entries.size()) + "\n" +
+               "supervisor passes\t" + std::to_string(manager.tickTimes.passes) + "\n" +
+               "last pass ms\t" + std::to_string(manager.tickTimes.lastMs) + "\n" +
+               "longest pass ms\t" + std::to_string(manager.tickTimes.longestMs) + "\n" +
+               "player records\t" + std::to_string(manager.players.Count()) + "\n";
+    }
     if (verb == "start") return manager.StartByNames(args);
     if (verb == "import") {
         // import MAIN [--batch FILE]

@@ -271,8 +271,12 @@ bool ServerManager::InitializeInstallation(ProgressSteps* progress) {
 }
 
 void ServerManager::SupervisorTick() {
+    const Tick start = clock_.TickCount();
     supervisor.Tick();
     players.SaveIfDue();  // new addresses of the last moments reach PlayerInfo.txt
+    tickTimes.lastMs = Elapsed(clock_.TickCount(), start);
+    tickTimes.longestMs = std::max(tickTimes.longestMs, tickTimes.lastMs);
+    ++tickTimes.passes;
 }
 
 SupervisorActions ServerManager::MakeSupervisorActions() {

@@ -127,6 +127,13 @@ public:
     Supervisor supervisor;  // holds supervisorTicks and lastSaveTick
     unsigned supervisorTimer = 0;
 
+    // How long the supervisor's passes held the user-interface thread (the tick count's milliseconds),
+    // for `--send stats` and the scale benchmark.
+    struct TickTimes {
+        uint32_t passes = 0, lastMs = 0, longestMs = 0;
+    };
+    TickTimes tickTimes;
+
 private:
     LaunchContext MakeLaunchContext(Clock& clock);
     std::unique_ptr<RemoteConsole> MakeConsole(CServerInfo& entry);

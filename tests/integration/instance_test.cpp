@@ -152,6 +152,9 @@ TEST_F(InstanceTest, CommandsTravelAsListsOfWordsFromALongRuntimeFolder) {
         EXPECT_EQ(output, c.answer) << c.arguments.substr(0, 40);
     }
     std::string output;
+    ASSERT_EQ(RunToEnd("--send stats", output), 0) << output;
+    EXPECT_EQ(output.rfind("servers\t0\nsupervisor passes\t", 0), 0u) << output;
+    EXPECT_NE(output.find("\nlongest pass ms\t"), std::string::npos) << output;
     ASSERT_EQ(RunToEnd("--send exit", output), 0) << output;
     ASSERT_EQ(server->Wait(30000), Process::WaitResult::Exited) << ServerText();
 }
