@@ -177,11 +177,6 @@ int RunProgram(int argc, char** argv) {
     JotwellBinding jotwell;
     jotwell.BindAtStartup(fs::ExecutableFolder(), registry);
 
-    // Leftovers of a self-update; errors are ignored.
-    fs::DeleteFile("New_Haldmoor3.exe");
-    RealClock().Sleep(100);
-    fs::DeleteFile("WaitMutCopy_HMR_tmp.exe");
-
     // The single-instance rule: the local mutex decides, the global one only exists.
     NamedMutex localMutex;
     NamedMutex globalMutex;
@@ -211,6 +206,12 @@ int RunProgram(int argc, char** argv) {
         std::fprintf(stderr, "haldmoor3: Haldmoor3 is not running.\n");
         return 1;
     }
+
+    // Leftovers of a self-update; errors are ignored. Only the instance that runs does this: a second
+    // start that hands over a command neither waits nor deletes files in the folder it was started in.
+    fs::DeleteFile("New_Haldmoor3.exe");
+    RealClock().Sleep(100);
+    fs::DeleteFile("WaitMutCopy_HMR_tmp.exe");
     if (!args.headless) {
         std::fprintf(stderr,
                      "haldmoor3: this build has no window front-end yet.\n"

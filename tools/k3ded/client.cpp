@@ -119,7 +119,16 @@ int RunClient(const std::vector<std::string>& args) {
     const std::string verb = args[i];
     const std::vector<std::string> arguments(args.begin() + static_cast<long>(i) + 1, args.end());
     std::string body, error;
-    if (!BuildClientRequest(verb, arguments, body, error)) {
+    uint32_t burstPairs = 0;
+    if (verb == "burst") {
+        // COUNT players PREFIX0, PREFIX1, ... each join and leave at once, one after another: load for
+        // the console reader, sent as fast as the server answers.
+        if (arguments.size() != 2 || !ParseNumber(arguments[0], 1, 100000, burstPairs) ||
+            !IsValidPlayerName(arguments[1] + std::to_string(burstPairs))) {
+            std::fprintf(stderr, "k3ded client: burst COUNT PREFIX (COUNT 1 to 100000, PREFIX a name start)\n");
+            return 1;
+        }
+    } else if (!BuildClientRequest(verb, arguments, body, error)) {
         std::fprintf(stderr, "k3ded client: %s\n", error.c_str());
         return 1;
     }
@@ -132,6 +141,17 @@ int RunClient(const std::vector<std::string>& args) {
         const std::string datagram = kClientPrefix + text;
         return socket.SendTo(datagram.data(), datagram.size(), LoopbackAddress(), static_cast<uint16_t>(port), 1000) > 0;
     };
+    if (verb == "burst") {
+        uint32_t done = 0;
+        for (uint32_t n = 0; n < burstPairs; ++n) {
+            const std::string name = arguments[1] + std::to_string(n);
+            if (!send("JOIN " + name) || Receive(socket, timeoutMs).compare(0, 7, "OK JOIN") != 0) break;
+            if (!send("LEAVE " + name) || Receive(socket, timeoutMs) != "OK LEAVE") break;
+            ++done;
+        }
+        PrintLine("OK BURST " + std::to_string(done));
+        return done == burstPairs ? 0 : 2;
+    }
     if (verb == "join") {
         // A real client first connects (the server logs the connection activity), loads, then joins.
         if (!send("HELLO")) return 1;
