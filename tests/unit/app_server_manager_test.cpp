@@ -429,7 +429,6 @@ TEST_F(ServerManagerTest, ServerListIsStoredWheneverItChanges) {
     manager.StartUp();
     CServerConfig config = Config(2092, "Listed");
     config.launch.executable = "main.exe";
-    config.launch.tempDir = (folder / "cache").string();
     config.launch.configFile = (folder / "server.cfg").string();
     config.launch.autoexecFile = (folder / "autoexec.cfg").string();
     config.launch.gameSpyFile = "tracker.txt";
