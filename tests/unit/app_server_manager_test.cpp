@@ -216,6 +216,52 @@ TEST_F(ServerManagerTest, StoresComeBackByteIdenticalApartFromTheClearedValues) 
               "title: Haldmoor3 v3.0 by the Haldmoor3 developers  >>> new version 3.1.0 available <<<");
 }
 
+TEST_F(ServerManagerTest, StartUpRemovesOnlyTheTemporariesThatKilledStoresLeft) {
+    const stdfs::path cfg = folder / "cfg";
+    stdfs::create_directories(cfg);
+    std::string writersName;  // the name the atomic writer really gives its temporary
+    {
+        fs::AtomicFileWriter writer;
+        ASSERT_TRUE(writer.Open(ConfigPath("PlayerInfo.dat")));
+        for (const auto& item : stdfs::directory_iterator(cfg)) writersName = item.path().filename().string();
+    }
+    ASSERT_FALSE(writersName.empty());
+    enum Kind { File, Folder, Link };
+    const struct {
+        std::string name;
+        Kind kind;
+        bool removed;
+    } cases[] = {
+        {writersName, File, true},
+        {"KelvaneConfig.dat.tmp0123456789ab", File, true},
+        {"ServerInfo.dat.tmpfedcba987654", File, true},
+        {"KelvaneInfo.dat.tmp000000000000", File, true},
+        {"TrackerInfo.dat.tmpa1b2c3d4e5f6", File, true},
+        {"KelvaneConfig.dat.bak", File, false},
+        {"KelvaneConfig.dat.tmp", File, false},
+        {"KelvaneConfig.dat.tmp0123456789AB", File, false},
+        {"KelvaneConfig.dat.tmp0123456789a", File, false},
+        {"KelvaneConfig.dat.tmp0123456789abc", File, false},
+        {"KelvaneConfig.dat.tmp0123456789ab.keep", File, false},
+        {"xKelvaneConfig.dat.tmp0123456789ab", File, false},
+        {"Notes.dat.tmp0123456789ab", File, false},
+        {"ServerInfo.dat.tmp0123456789ac", Folder, false},
+        {"ServerInfo.dat.tmp0123456789ad", Link, false},
+    };
+    ASSERT_TRUE(fs::WriteWholeFile((folder / "elsewhere.txt").string(), "x"));
+    for (const auto& c : cases) {
+        const stdfs::path path = cfg / c.name;
+        if (c.kind == File) ASSERT_TRUE(fs::WriteWholeFile(path.string(), "left")) << c.name;
+        if (c.kind == Folder) stdfs::create_directory(path);
+        if (c.kind == Link) stdfs::create_symlink(folder / "elsewhere.txt", path);
+    }
+    ServerManager manager(context);
+    manager.StartUp();
+    for (const auto& c : cases) EXPECT_EQ(fs::FileExists((cfg / c.name).string()), !c.removed) << c.name;
+    EXPECT_TRUE(fs::FileExists((folder / "elsewhere.txt").string()));
+    EXPECT_TRUE(view.Filter("close").empty()) << "the start-up went on";
+}
+
 TEST_F(ServerManagerTest, TrackerInfoIsLoadedAtStartUpAndStoredAtShutDown) {
     {
         ServerManager manager(context);
