@@ -580,6 +580,33 @@ TEST_F(ServerManagerTest, ReattachVisitsEveryEntryByItsKind) {
     child->Wait(2000);
 }
 
+TEST_F(ServerManagerTest, AServerRelaunchedAfterItsHaltWasStoredIsTakenBackNotStartedTwice) {
+    // A restart stores the halted entry, launches, and the program dies before the next store.
+    CServerInfoArray stored;
+    stored.entries.push_back(std::make_unique<CServerInfo>(Config(2105, "Relaunched")));
+    stored.entries[0]->stoppedOnPurpose = 1;
+    stdfs::create_directories(folder / "cfg");
+    ASSERT_TRUE(stored.Store((folder / "cfg").string(), nullptr));
+    std::unique_ptr<Process> child = Process::Spawn("/bin/sleep", "30", folder.string(), "");
+    ASSERT_TRUE(child);
+    context.attach = [&](uint32_t pid, const CServerConfig& config) -> std::unique_ptr<Process> {
+        // Found by its cache folder, as no pid was stored.
+        if (pid != 0 || config.launch.serverPort != 2105) return nullptr;
+        return Process::Attach(child->Pid(), "");
+    };
+    {
+        ServerManager manager(context);
+        manager.StartUp();
+        ASSERT_EQ(manager.servers.entries.size(), 1u);
+        EXPECT_EQ(manager.servers.entries[0]->processId, child->Pid());
+        EXPECT_EQ(manager.servers.entries[0]->stoppedOnPurpose, 0u);
+    }
+    EXPECT_EQ(view.Filter("event: Server"),
+              std::vector<std::string>{"event: Server 2105 (Relaunched): Running/scheduled."});
+    child->Terminate();
+    child->Wait(2000);
+}
+
 TEST_F(ServerManagerTest, StatusLineShowsWhatTheSupervisorSawOfADeadProcess) {
     // Two re-attached servers whose processes then die; another program holds the second's game port.
     TcpSocket holder;
