@@ -9,7 +9,8 @@
 //       damaged copy set aside, counts as unloadable; every entry missing from a store counts as
 //       lost) and the count of temporary files a killed write left behind (then removes them).
 //       Exit code 0 only when nothing was unloadable or lost. "attached" counts the stored servers
-//       whose process still runs as that server.
+//       that the program's next start would take back (by stored pid, else by cache folder); one
+//       line per server shows its stored and attached pid.
 //   store_check kill-in-store CFG PID MAXDELAY_US SEED
 //       Waits (up to 20 s) until a store's temporary file shows up in CFG, waits a random time of up
 //       to MAXDELAY_US more, and kills PID with SIGKILL: a kill in the middle of writing the stores.
@@ -18,6 +19,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <random>
 #include <string>
 #include <thread>
@@ -120,8 +122,22 @@ int Check(const std::string& cfg, unsigned long configCount, unsigned long playe
     size_t attached = 0;
     if (serversLoaded == StoreLoad::Loaded) {
         ArchiveReader ar(bytes);
-        servers.ReadFrom(ar);  // the program's own identity check; a Process object never kills
-        for (const auto& entry : servers.entries) attached += entry->process ? 1 : 0;
+        // The program's own re-attachment (stored pid, then cache folder); a Process object never kills.
+        std::map<unsigned, uint32_t> storedPids;
+        servers.ReadFrom(ar, [&storedPids](uint32_t pid, const CServerConfig& config) {
+            storedPids[config.launch.serverPort] = pid;
+            return CServerInfoArray::DefaultAttach(pid, config);
+        });
+        for (const auto& entry : servers.entries) {
+            attached += entry->process ? 1 : 0;
+            const unsigned port = entry->config.launch.serverPort;
+            const auto stored = storedPids.find(port);
+            if (stored == storedPids.end()) {
+                std::printf("  server %u: stopped on purpose, not attached\n", port);
+            } else {
+                std::printf("  server %u: stored pid %u, attached pid %u\n", port, stored->second, entry->processId);
+            }
+        }
         serversFound = servers.entries.size();
         tally.Expect(CServerInfoArray::kFileName, ar.Failed() ? StoreLoad::Damaged : StoreLoad::Loaded, serversFound,
                      serverCount);

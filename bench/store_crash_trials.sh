@@ -11,7 +11,9 @@
 #  - every third trial kills a running server, waits until the supervisor relaunches it and kills the
 #    program in the middle of storing the server list with the new process;
 # then store_check loads every store with the program's own readers. Temporary files that a kill
-# left behind show that the kill fell inside a write. Needs bench/store_check (built with the bench).
+# left behind show that the kill fell inside a write. A running server that the next start would not
+# take back counts as orphaned; the trial then shows the stored entries and the running servers.
+# Needs bench/store_check (built with the bench).
 set -euo pipefail
 build="${1:-build}"
 trials="${2:-200}"
@@ -70,7 +72,8 @@ for t in $(seq 1 "$trials"); do
   [ "$out" = "killed while storing" ] && hits=$((hits + 1))
   wait "$pid" 2>/dev/null || true
   pid=
-  result=$("$bin/store_check" check "$cfg" "$configs" "$players" "$trackers" "$servers" | tail -n 1) || true
+  check_out=$("$bin/store_check" check "$cfg" "$configs" "$players" "$trackers" "$servers") || true
+  result=$(echo "$check_out" | tail -n 1)
   set -- $result  # unloadable N lost N temporaries N servers N attached N
   unloadable=$((unloadable + $2)); lost=$((lost + $4))
   [ "$6" -gt 0 ] && in_write=$((in_write + 1))
@@ -79,6 +82,8 @@ for t in $(seq 1 "$trials"); do
   if [ "$running" -gt "${10}" ]; then
     orphans=$((orphans + running - ${10}))
     echo "trial $t: $running servers run, $result"
+    echo "$check_out" | grep '^  server' || true
+    ps -o pid,ppid,stat,lstart,args -p "$(pgrep -d, -f -- "-setdir $work/game")" | sed 's/^/    /' || true
   fi
   if [ "$2" -ne 0 ] || [ "$4" -ne 0 ]; then echo "trial $t: $result"; fi
 done

@@ -97,6 +97,12 @@ void ServerManager::StartUp() {
 
 // Steps 6 to 23; false when the game installation cannot be initialised or fails its check.
 bool ServerManager::RunStartUpSteps(ProgressSteps* progress) {
+    // A kill in the middle of a store leaves its temporary behind; only one instance runs, so no
+    // store is being written now and every such file is an abandoned one.
+    fs::RemoveLeftTemporaries(systemInfo.configFolder,
+                              {CServerConfigArray::kFileName, CServerInfoArray::kFileName, CGameInstallation::kFileName,
+                               TrackerInfoStore::kFileName, PlayerInfoStore::kFileName});
+
     // 6: network info.
     if (progress) progress->Step("Determine network info...");
     systemInfo.AddHostAddresses();

@@ -1,7 +1,9 @@
 #include "launch/server_launcher.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
+#include <vector>
 
 #include "launch/command_line.h"
 #include "launch/custom_objects.h"
@@ -18,6 +20,40 @@ namespace hm {
 namespace {
 
 constexpr uint32_t kExitPollMs = 25;
+
+// The absolute form of path with links resolved as far as it exists: its deepest existing ancestor
+// resolved, and the parts below that appended as plain names. "" when a part is "..", since a name
+// that does not exist yet cannot be resolved, or when no ancestor resolves.
+std::string ResolvedAsFarAsItExists(const std::string& path) {
+    if (path.empty()) return "";
+    std::vector<std::string> parts;
+    for (size_t at = 0; at <= path.size();) {
+        const size_t end = std::min(path.find('/', at), path.size());
+        const std::string part = path.substr(at, end - at);
+        if (part == "..") return "";
+        if (!part.empty() && part != ".") parts.push_back(part);
+        at = end + 1;
+    }
+    const std::string start = path[0] == '/' ? "/" : ".";
+    for (size_t existing = parts.size() + 1; existing-- > 0;) {
+        std::string ancestor = start;
+        for (size_t i = 0; i < existing; ++i) ancestor += (ancestor.back() == '/' ? "" : "/") + parts[i];
+        std::string resolved = fs::ResolvedPath(ancestor);
+        if (resolved.empty()) continue;
+        for (size_t i = existing; i < parts.size(); ++i) resolved += (resolved.back() == '/' ? "" : "/") + parts[i];
+        return resolved;
+    }
+    return "";
+}
+
+// Whether folder, which need not exist yet, lies below root once links are resolved.
+bool WouldLieInsideFolder(const std::string& folder, const std::string& root) {
+    const std::string inner = ResolvedAsFarAsItExists(folder);
+    std::string outer = ResolvedAsFarAsItExists(root);
+    if (inner.empty() || outer.empty()) return false;
+    if (outer.back() != '/') outer += '/';
+    return inner.size() > outer.size() && inner.compare(0, outer.size(), outer) == 0;
+}
 
 }  // namespace
 
@@ -236,7 +272,16 @@ bool CServerLauncher::LaunchServer(CServerInfo& entry) {
     entry.stoppedOnPurpose = 0;
     entry.selectiveIdleTicks = 0;
 
+    // The folder's name comes from the stored server list, which anyone may have edited: the launch
+    // creates it, deletes its lock file and writes into it, so it must lie inside the game's cache
+    // folder, also where it does not exist yet.
     const std::string& cacheFolder = launch.tempDir;
+    const std::string cacheRoot = gameFolder + "/custom/cache";
+    if (!WouldLieInsideFolder(cacheFolder, cacheRoot)) {
+        ctx_.events.AddEvent("Server %u: Error: the cache folder '%s' is not inside '%s'; the server is not started.",
+                             port, cacheFolder.c_str(), cacheRoot.c_str());
+        return false;
+    }
     if (fs::FileExists(cacheFolder + "/.lock")) fs::DeleteFile(cacheFolder + "/.lock");
     const int connectionKind = ConnectionKindFromName(config.game.connectionName);
     fs::CreateFolders(cacheFolder);

@@ -147,3 +147,15 @@ std::string ResolvedPath(const std::string& path);
 bool LiesInsideFolder(const std::string& path, const std::string& folder);
 
 }  // namespace hm::fs
+
+namespace hm::fs {
+
+// Temporaries of the atomic replace: a kill between creating and renaming one leaves it behind,
+// named after the file it was to replace, ".tmp" and 12 lower-case hex digits.
+bool IsTemporaryNameOf(const std::string& name, const std::string& fileName);
+// Removes from folder the temporaries of the named files that an interrupted replace left behind:
+// regular files of exactly that name pattern only, never the files themselves, links or folders.
+// For start-up, while nobody writes these files. Returns the count removed.
+size_t RemoveLeftTemporaries(const std::string& folder, const std::vector<std::string>& fileNames);
+
+}  // namespace hm::fs

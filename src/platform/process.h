@@ -22,6 +22,12 @@ namespace hm {
 // A quote toggles grouping, so "" on its own is one empty argument and a""b is ab.
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 
+// True when `argument` is one whole argument of argumentList, the arguments separated by NUL as
+// /proc/PID/cmdline holds them. Only a whole argument proves a server's identity: the cache folder
+// of port 2092 is a prefix of the one of port 20921. A trailing '/' on either side is ignored, as
+// both name the same folder. An empty argument matches nothing.
+bool CommandLineHasArgument(const std::string& argumentList, const std::string& argument);
+
 class Process {
 public:
     enum class WaitResult { Exited, Timeout, Failed };
@@ -35,8 +41,8 @@ public:
                                           const std::string& workingDir, const std::string& outputFile,
                                           std::string* error = nullptr);
     // Re-attaches to a running process that is not our child. Returns null when the pid is gone (a zombie
-    // counts as gone), or when identity is not empty and the process's command line (/proc/pid/cmdline,
-    // args joined by blanks) does not contain it.
+    // counts as gone), or when identity is not empty and is not one whole argument of the process's
+    // command line (CommandLineHasArgument).
     static std::unique_ptr<Process> Attach(uint32_t pid, const std::string& identity);
     // Attaches the running process that has `argument` as one whole argument of its command line (the
     // first one found, lowest pid first); null when there is none or argument is empty. For a process

@@ -28,13 +28,16 @@ void CServerInfoArray::ReadFrom(ArchiveReader& ar, const AttachFunction& attach)
         entry->Read(reader);
     });
     for (auto& entry : entries) {
-        // Also an entry stored without a process: its launch may have come after the last store.
-        if (entry->processId == 0 && entry->stoppedOnPurpose != 0) continue;
+        // Every entry, also one stored without a process or as stopped on purpose: its launch may
+        // have come after the last store. A restart stores the halted entry before it launches, so a
+        // program killed in between leaves a running server behind an entry stopped on purpose;
+        // not taking it back would leave it unsupervised and start a second one on its port.
         entry->process = attach ? attach(entry->processId, entry->config)
                                 : DefaultAttach(entry->processId, entry->config);
         if (entry->process) {
             entry->processId = entry->process->Pid();
             entry->threadId = 0;
+            entry->stoppedOnPurpose = 0;  // as after every launch
         } else {
             entry->processId = 0;
         }

@@ -34,9 +34,10 @@ public:
     // process that has the folder as an argument (a launch the list did not record yet).
     static std::unique_ptr<Process> DefaultAttach(uint32_t pid, const CServerConfig& config);
 
-    // attach empty: DefaultAttach, called for every entry but those stopped on purpose (pid 0 when
-    // none was stored). An attached entry holds the process, takes its pid and has thread id 0; an
-    // entry whose process could not be attached gets process id 0 (it counts as never started).
+    // attach empty: DefaultAttach, called for every entry (pid 0 when none was stored). An attached
+    // entry holds the process, takes its pid, has thread id 0 and is no longer stopped on purpose
+    // (it was launched after the store); an entry whose process could not be attached gets process
+    // id 0 (it counts as never started).
     StoreLoad Load(const std::string& configFolder, ProgressSteps* progress, const AttachFunction& attach = {});
     bool Store(const std::string& configFolder, ProgressSteps* progress);
 

@@ -216,6 +216,52 @@ TEST_F(ServerManagerTest, StoresComeBackByteIdenticalApartFromTheClearedValues) 
               "title: Haldmoor3 v3.0 by the Haldmoor3 developers  >>> new version 3.1.0 available <<<");
 }
 
+TEST_F(ServerManagerTest, StartUpRemovesOnlyTheTemporariesThatKilledStoresLeft) {
+    const stdfs::path cfg = folder / "cfg";
+    stdfs::create_directories(cfg);
+    std::string writersName;  // the name the atomic writer really gives its temporary
+    {
+        fs::AtomicFileWriter writer;
+        ASSERT_TRUE(writer.Open(ConfigPath("PlayerInfo.dat")));
+        for (const auto& item : stdfs::directory_iterator(cfg)) writersName = item.path().filename().string();
+    }
+    ASSERT_FALSE(writersName.empty());
+    enum Kind { File, Folder, Link };
+    const struct {
+        std::string name;
+        Kind kind;
+        bool removed;
+    } cases[] = {
+        {writersName, File, true},
+        {"KelvaneConfig.dat.tmp0123456789ab", File, true},
+        {"ServerInfo.dat.tmpfedcba987654", File, true},
+        {"KelvaneInfo.dat.tmp000000000000", File, true},
+        {"TrackerInfo.dat.tmpa1b2c3d4e5f6", File, true},
+        {"KelvaneConfig.dat.bak", File, false},
+        {"KelvaneConfig.dat.tmp", File, false},
+        {"KelvaneConfig.dat.tmp0123456789AB", File, false},
+        {"KelvaneConfig.dat.tmp0123456789a", File, false},
+        {"KelvaneConfig.dat.tmp0123456789abc", File, false},
+        {"KelvaneConfig.dat.tmp0123456789ab.keep", File, false},
+        {"xKelvaneConfig.dat.tmp0123456789ab", File, false},
+        {"Notes.dat.tmp0123456789ab", File, false},
+        {"ServerInfo.dat.tmp0123456789ac", Folder, false},
+        {"ServerInfo.dat.tmp0123456789ad", Link, false},
+    };
+    ASSERT_TRUE(fs::WriteWholeFile((folder / "elsewhere.txt").string(), "x"));
+    for (const auto& c : cases) {
+        const stdfs::path path = cfg / c.name;
+        if (c.kind == File) ASSERT_TRUE(fs::WriteWholeFile(path.string(), "left")) << c.name;
+        if (c.kind == Folder) stdfs::create_directory(path);
+        if (c.kind == Link) stdfs::create_symlink(folder / "elsewhere.txt", path);
+    }
+    ServerManager manager(context);
+    manager.StartUp();
+    for (const auto& c : cases) EXPECT_EQ(fs::FileExists((cfg / c.name).string()), !c.removed) << c.name;
+    EXPECT_TRUE(fs::FileExists((folder / "elsewhere.txt").string()));
+    EXPECT_TRUE(view.Filter("close").empty()) << "the start-up went on";
+}
+
 TEST_F(ServerManagerTest, TrackerInfoIsLoadedAtStartUpAndStoredAtShutDown) {
     {
         ServerManager manager(context);
@@ -429,7 +475,6 @@ TEST_F(ServerManagerTest, ServerListIsStoredWheneverItChanges) {
     manager.StartUp();
     CServerConfig config = Config(2092, "Listed");
     config.launch.executable = "main.exe";
-    config.launch.tempDir = (folder / "cache").string();
     config.launch.configFile = (folder / "server.cfg").string();
     config.launch.autoexecFile = (folder / "autoexec.cfg").string();
     config.launch.gameSpyFile = "tracker.txt";
@@ -531,6 +576,33 @@ TEST_F(ServerManagerTest, ReattachVisitsEveryEntryByItsKind) {
         if (j.rfind("line", 0) == 0) seen.push_back(j);
     }
     EXPECT_EQ(seen, lines);
+    child->Terminate();
+    child->Wait(2000);
+}
+
+TEST_F(ServerManagerTest, AServerRelaunchedAfterItsHaltWasStoredIsTakenBackNotStartedTwice) {
+    // A restart stores the halted entry, launches, and the program dies before the next store.
+    CServerInfoArray stored;
+    stored.entries.push_back(std::make_unique<CServerInfo>(Config(2105, "Relaunched")));
+    stored.entries[0]->stoppedOnPurpose = 1;
+    stdfs::create_directories(folder / "cfg");
+    ASSERT_TRUE(stored.Store((folder / "cfg").string(), nullptr));
+    std::unique_ptr<Process> child = Process::Spawn("/bin/sleep", "30", folder.string(), "");
+    ASSERT_TRUE(child);
+    context.attach = [&](uint32_t pid, const CServerConfig& config) -> std::unique_ptr<Process> {
+        // Found by its cache folder, as no pid was stored.
+        if (pid != 0 || config.launch.serverPort != 2105) return nullptr;
+        return Process::Attach(child->Pid(), "");
+    };
+    {
+        ServerManager manager(context);
+        manager.StartUp();
+        ASSERT_EQ(manager.servers.entries.size(), 1u);
+        EXPECT_EQ(manager.servers.entries[0]->processId, child->Pid());
+        EXPECT_EQ(manager.servers.entries[0]->stoppedOnPurpose, 0u);
+    }
+    EXPECT_EQ(view.Filter("event: Server"),
+              std::vector<std::string>{"event: Server 2105 (Relaunched): Running/scheduled."});
     child->Terminate();
     child->Wait(2000);
 }

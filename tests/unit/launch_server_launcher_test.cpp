@@ -352,5 +352,54 @@ TEST_F(LauncherTest, OnlyACacheFolderInsideTheGamesCacheIsDeleted) {
     }
 }
 
+
+TEST_F(LauncherTest, ALaunchUsesOnlyACacheFolderInsideTheGamesCache) {
+    AddConfig("polaris.mn3");
+    configs.configs[0].schedule.enabled = 1;
+    ASSERT_TRUE(launcher->StartConfigurations({0}, false));
+    CServerInfo& entry = *servers.entries[0];
+    const std::string ownFolder = entry.config.launch.tempDir;
+    const std::string cacheRoot = installation->GameFolder() + "/custom/cache";
+    const std::string outside = root + "/outside";
+    stdfs::create_directories(outside);
+    stdfs::create_directories(cacheRoot);
+    stdfs::create_directory_symlink(outside, cacheRoot + "/linked");
+    // Folder names as an edited server list may hold them; most do not exist yet.
+    const struct {
+        std::string folder;
+        bool started;
+    } cases[] = {
+        {outside, false},
+        {outside + "/new/deeper", false},
+        {cacheRoot + "/../../../outside", false},
+        {cacheRoot + "/new/../../../outside/new", false},
+        {cacheRoot + "/linked", false},
+        {cacheRoot + "/linked/new", false},  // a link inside that leads out, below it a new folder
+        {cacheRoot, false},
+        {cacheRoot + "/.", false},
+        {"", false},
+        {ownFolder + "/", true},
+        {ownFolder, true},  // the last: also when the game has no cache folder yet
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(fs::WriteWholeFile(outside + "/.lock", "held"));
+        if (&c == &cases[std::size(cases) - 1]) {
+            launcher->StopServer(entry);
+            stdfs::remove(cacheRoot + "/linked");
+            stdfs::remove_all(cacheRoot);
+        }
+        entry.config.launch.tempDir = c.folder;
+        EXPECT_EQ(launcher->LaunchServer(entry), c.started) << c.folder;
+        EXPECT_EQ(entry.IsRunning(), c.started) << c.folder;
+        EXPECT_EQ(EventSeen("Server " + Port(0) + ": Error: the cache folder '" + c.folder + "' is not inside '" +
+                            cacheRoot + "'; the server is not started."),
+                  !c.started)
+            << c.folder;
+        EXPECT_TRUE(fs::FileExists(outside + "/.lock")) << c.folder;
+        EXPECT_FALSE(fs::FileExists(outside + "/new")) << c.folder;
+        EXPECT_EQ(fs::FileExists(entry.config.launch.configFile), c.started) << c.folder;
+    }
+}
+
 }  // namespace
 }  // namespace hm

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -121,6 +122,37 @@ TEST(SplitCommandLine, FollowsTheWindowsRules) {
     for (const auto& c : cases) EXPECT_EQ(SplitCommandLine(c.commandLine), c.expected) << "[" << c.commandLine << "]";
 }
 
+TEST(CommandLineHasArgument, MatchesOnlyAWholeArgument) {
+    using namespace std::string_literals;
+    const std::string line = "/g/main.exe\0-tempdir\0/g/custom/cache/2092\0-useport\0" "2092\0"s;
+    const struct {
+        std::string argumentList, argument;
+        bool expected;
+    } cases[] = {
+        {line, "/g/custom/cache/2092", true},
+        {line, "/g/custom/cache/2092/", true},                       // the same folder
+        {"/g/main.exe\0-tempdir\0/g/custom/cache/2092/\0"s, "/g/custom/cache/2092", true},
+        {"-tempdir\0/g/custom/cache/2092"s, "/g/custom/cache/2092", true},  // no NUL after the last one
+        {"/g/custom/cache/2092"s, "/g/custom/cache/2092", true},
+        {"/g/main.exe\0-tempdir\0/g/custom/cache/20921\0"s, "/g/custom/cache/2092", false},
+        {"/g/main.exe\0-tempdir\0/g/custom/cache/2092/x\0"s, "/g/custom/cache/2092", false},
+        {"/g/main.exe\0-tempdir=/g/custom/cache/2092\0"s, "/g/custom/cache/2092", false},
+        {"/h/g/custom/cache/2092\0"s, "/g/custom/cache/2092", false},
+        {line, "-tempdir /g/custom/cache/2092", false},              // arguments are not joined
+        {line, "custom/cache/2092", false},
+        {line, "", false},
+        {""s, "", false},
+        {"\0\0"s, "", false},
+        {"/\0"s, "/", true},
+        {"/\0"s, "//", true},
+    };
+    for (const auto& c : cases) {
+        std::string shown = c.argumentList;
+        std::replace(shown.begin(), shown.end(), '\0', '|');
+        EXPECT_EQ(CommandLineHasArgument(c.argumentList, c.argument), c.expected) << "[" << shown << "] " << c.argument;
+    }
+}
+
 TEST(Process, RunsScriptInItsFolderWithArgumentsAndAppendedOutput) {
     TempFolder folder;
     const std::string output = folder.File("server.log");
@@ -217,8 +249,10 @@ TEST(Process, AttachChecksTheIdentityOnTheCommandLine) {
 
     EXPECT_FALSE(Process::Attach(pid, NewMarker()));
     EXPECT_FALSE(Process::Attach(pid, "/bin/sleep 61"));
+    EXPECT_FALSE(Process::Attach(pid, marker.substr(0, marker.size() - 1))) << "a prefix is another argument";
+    EXPECT_FALSE(Process::Attach(pid, "60 " + marker)) << "two arguments are not one";
     EXPECT_TRUE(Process::Attach(pid, ""));
-    EXPECT_TRUE(Process::Attach(pid, "/bin/sleep 60 " + marker)) << "arguments are joined by blanks";
+    EXPECT_TRUE(Process::Attach(pid, "/bin/sleep"));
     auto attached = Process::Attach(pid, marker);
     ASSERT_TRUE(attached);
     EXPECT_EQ(attached->Pid(), pid);

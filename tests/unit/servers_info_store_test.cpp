@@ -59,7 +59,9 @@ TEST(ServerInfoArray, AttachDecidesWhetherTheEntryKeepsItsProcess) {
         // Stored before its launch: the process is looked for all the same.
         {"launch not recorded", 0, 0, true, 0, true, 1},
         {"never started", 0, 0, false, 99, false, 1},
-        {"stopped on purpose", 0, 1, true, 99, false, 0},
+        // Halted, then relaunched by a restart before the list was stored again: taken back.
+        {"stopped on purpose, relaunched", 0, 1, true, 0, true, 1},
+        {"stopped on purpose", 0, 1, false, 99, false, 1},
     };
     for (const Case& c : cases) {
         CServerInfoArray source;
@@ -91,6 +93,7 @@ TEST(ServerInfoArray, AttachDecidesWhetherTheEntryKeepsItsProcess) {
         EXPECT_EQ(loaded.entries[0]->processId, c.held ? attachedPid : 0u) << c.what << ": the pid of what was attached";
         EXPECT_EQ(loaded.entries[0]->threadId, c.threadId) << c.what;
         EXPECT_EQ(loaded.entries[0]->process != nullptr, c.held) << c.what;
+        EXPECT_EQ(loaded.entries[0]->stoppedOnPurpose, c.held ? 0u : c.stoppedOnPurpose) << c.what;
         if (loaded.entries[0]->process) loaded.entries[0]->process->Wait(5000);
     }
 }

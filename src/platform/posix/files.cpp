@@ -60,6 +60,9 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+constexpr const char* kTemporaryMark = ".tmp";
+constexpr size_t kTemporaryDigits = 12;
+
 // A name for a temporary that no other thread or process picks at the same moment.
 std::string UniqueSuffix() {
   static std::atomic<uint64_t> counter{0};
@@ -70,8 +73,8 @@ std::string UniqueSuffix() {
   mix *= 0xff51afd7ed558ccdULL;
   mix ^= mix >> 33;
   static const char hex[] = "0123456789abcdef";
-  std::string s = ".tmp";
-  for (int i = 0; i < 12; ++i) s += hex[(mix >> (i * 4)) & 0xF];
+  std::string s = kTemporaryMark;
+  for (size_t i = 0; i < kTemporaryDigits; ++i) s += hex[(mix >> (i * 4)) & 0xF];
   return s;
 }
 
@@ -528,6 +531,38 @@ bool FileReader::Seek(uint64_t offset) {
     return false;
   }
   return true;
+}
+
+bool IsTemporaryNameOf(const std::string& name, const std::string& fileName) {
+  const std::string stem = fileName + kTemporaryMark;
+  if (fileName.empty() || name.size() != stem.size() + kTemporaryDigits || name.compare(0, stem.size(), stem) != 0)
+    return false;
+  return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(stem.size()), name.end(),
+                     [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+size_t RemoveLeftTemporaries(const std::string& folder, const std::vector<std::string>& fileNames) {
+  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (!dir) return 0;
+  std::vector<std::string> left;
+  while (const dirent* e = ::readdir(dir)) {
+    const std::string name = e->d_name;
+    for (const std::string& fileName : fileNames) {
+      if (IsTemporaryNameOf(name, fileName)) {
+        left.push_back(name);
+        break;
+      }
+    }
+  }
+  ::closedir(dir);
+  size_t removed = 0;
+  const std::string prefix = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+  for (const std::string& name : left) {
+    struct stat st{};
+    if (::lstat((prefix + name).c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::unlink((prefix + name).c_str()) == 0)
+      ++removed;
+  }
+  return removed;
 }
 
 }  // namespace hm::fs

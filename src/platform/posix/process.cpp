@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <thread>
 
 #include <dirent.h>
@@ -63,6 +64,30 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
         result.push_back(std::move(argument));
     }
     return result;
+}
+
+namespace {
+
+// "x/" and "x" name the same folder; "/" itself stays "/".
+std::string_view WithoutTrailingSlashes(std::string_view text) {
+    while (text.size() > 1 && text.back() == '/') text.remove_suffix(1);
+    return text;
+}
+
+}  // namespace
+
+bool CommandLineHasArgument(const std::string& argumentList, const std::string& argument) {
+    if (argument.empty()) return false;
+    const std::string_view wanted = WithoutTrailingSlashes(argument);
+    std::string_view rest = argumentList;
+    while (!rest.empty()) {
+        const size_t end = rest.find('\0');
+        const std::string_view one = rest.substr(0, end);
+        if (WithoutTrailingSlashes(one) == wanted) return true;
+        if (end == std::string_view::npos) break;
+        rest.remove_prefix(end + 1);
+    }
+    return false;
 }
 
 namespace {
@@ -261,9 +286,7 @@ std::unique_ptr<Process> Process::Attach(uint32_t pid, const std::string& identi
             if (!commandLine.empty()) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
-        while (!commandLine.empty() && commandLine.back() == '\0') commandLine.pop_back();
-        std::replace(commandLine.begin(), commandLine.end(), '\0', ' ');
-        if (commandLine.find(identity) == std::string::npos) return refuse(pidfd);
+        if (!CommandLineHasArgument(commandLine, identity)) return refuse(pidfd);
     }
     if (pidfd >= 0) {
         pollfd p{pidfd, POLLIN, 0};
@@ -289,14 +312,10 @@ std::unique_ptr<Process> Process::FindByArgument(const std::string& argument) {
         ::closedir(proc);
     }
     std::sort(pids.begin(), pids.end());
-    const std::string wanted = argument + '\0';
     for (uint32_t pid : pids) {
         std::string commandLine;
-        if (!ReadSmallFile("/proc/" + std::to_string(pid) + "/cmdline", commandLine) || commandLine.empty()) continue;
-        if (commandLine.back() != '\0') commandLine += '\0';
-        // Whole arguments only: the folder of port 2092 must not match that of port 20921.
-        const size_t at = ('\0' + commandLine).find('\0' + wanted);
-        if (at == std::string::npos) continue;
+        if (!ReadSmallFile("/proc/" + std::to_string(pid) + "/cmdline", commandLine)) continue;
+        if (!CommandLineHasArgument(commandLine, argument)) continue;
         // Attach pins the process and checks once more that it is still the one that was read.
         if (std::unique_ptr<Process> process = Attach(pid, argument)) return process;
     }
