@@ -413,42 +413,40 @@ void ServerManager::HaltServer(size_t index) {
     ServerListChanged();
 }
 
+void ServerManager::RemoveServers(const std::vector<size_t>& indexes) {
+    if (indexes.empty()) return;
+    launcher.RemoveServers(indexes, [this] { view_.Repaint(); });
+    ServerListChanged();
+}
+
 void ServerManager::StopAllServers() {
-    // Every console is told to quit before the first server is taken down, so the game servers shut
-    // down side by side; each server's own stop then finds its process ending or ended.
-    for (auto& entry : servers.entries) {
-        if (entry->console && entry->config.game.allowRemoteConsole) entry->console->BeginClose(true);
-    }
-    for (size_t i = servers.entries.size(); i-- > 0;) {
-        size_t index = i;
-        RemoveServer(index);
-        view_.Repaint();
-    }
+    std::vector<size_t> indexes;
+    for (size_t i = servers.entries.size(); i-- > 0;) indexes.push_back(i);
+    RemoveServers(indexes);
     RefreshStopAllButtons();
 }
 
 void ServerManager::StopEmptyServers() {
+    // Which servers hold players is decided once, before any of them goes down.
+    std::vector<size_t> indexes;
     for (size_t i = servers.entries.size(); i-- > 0;) {
-        CServerInfo& entry = *servers.entries[i];
-        if (!(entry.console && entry.console->HasPlayers())) {
-            size_t index = i;
-            RemoveServer(index);
-        }
-        view_.Repaint();
+        const CServerInfo& entry = *servers.entries[i];
+        if (!(entry.console && entry.console->HasPlayers())) indexes.push_back(i);
     }
+    RemoveServers(indexes);
+    view_.Repaint();
     RefreshStopAllButtons();
 }
 
 size_t ServerManager::StopServersOnPorts(const std::vector<unsigned>& ports) {
-    size_t found = 0;
+    std::vector<size_t> indexes;
     for (size_t i = servers.entries.size(); i-- > 0;) {
         if (std::find(ports.begin(), ports.end(), servers.entries[i]->config.launch.serverPort) == ports.end()) continue;
-        size_t index = i;
-        RemoveServer(index);
-        ++found;
+        indexes.push_back(i);
     }
+    RemoveServers(indexes);
     RefreshStopAllButtons();
-    return found;
+    return indexes.size();
 }
 
 std::string ServerManager::StartByNames(const std::vector<std::string>& names) {

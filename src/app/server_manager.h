@@ -80,6 +80,8 @@ public:
     // Servers (carried out by the launcher).
     int StartServerAt(size_t& index);
     void RemoveServer(size_t& index);
+    // Stops and removes these entries together (see CServerLauncher::RemoveServers).
+    void RemoveServers(const std::vector<size_t>& indexes);
     void HaltServer(size_t index);
     void StopAllServers();
     void StopEmptyServers();

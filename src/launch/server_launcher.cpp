@@ -1,6 +1,7 @@
 #include "launch/server_launcher.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <utility>
 #include <vector>
@@ -325,37 +326,64 @@ int CServerLauncher::StartServerAt(size_t& index) {
     return 0;
 }
 
-bool CServerLauncher::WaitForExit(Process& process, uint32_t timeoutMs) {
-    const Tick start = ctx_.clock.TickCount();
+void CServerLauncher::EndProcesses(const std::vector<CServerInfo*>& entries) {
+    // Every console gets its "quit" before anything waits, and says it on its own worker; the pause
+    // before the connections go is kept once for all of them.
+    std::vector<CServerInfo*> quitting;  // the consoles that were connected: their servers were told
+    bool anyConsole = false;
+    for (CServerInfo* entry : entries) {
+        if (!entry->config.game.allowRemoteConsole || !entry->console) continue;
+        anyConsole = true;
+        if (entry->BeginCloseConsole(true) != 0) quitting.push_back(entry);
+    }
+    if (anyConsole) ctx_.clock.Sleep(CServerInfo::kCloseConsolePauseMs);
+    for (CServerInfo* entry : entries) {
+        if (entry->config.game.allowRemoteConsole) entry->FinishCloseConsole();
+    }
+
+    // One grace for all the servers that were told to quit, not one after another.
+    const Tick graceStart = ctx_.clock.TickCount();
     for (;;) {
-        if (process.Wait(0) == Process::WaitResult::Exited) return true;
-        if (Elapsed(ctx_.clock.TickCount(), start) >= timeoutMs) return false;
+        bool waiting = false;
+        for (CServerInfo* entry : quitting) {
+            if (entry->process && entry->process->Wait(0) != Process::WaitResult::Exited) {
+                waiting = true;
+                break;
+            }
+        }
+        if (!waiting || Elapsed(ctx_.clock.TickCount(), graceStart) >= kQuitGraceMs) break;
         ctx_.clock.Sleep(kExitPollMs);
     }
+
+    // The process objects are either our own children or re-attached ones that proved to be this
+    // server, so the signal cannot hit a stranger.
+    std::vector<CServerInfo*> killed;
+    for (CServerInfo* entry : entries) {
+        if (entry->process && entry->process->Wait(0) != Process::WaitResult::Exited &&
+            entry->process->Terminate()) {
+            killed.push_back(entry);
+        }
+    }
+    // A killed process is gone within moments; wait for them (one real-time bound for all) so that
+    // their ports and files are free before anyone starts the servers again.
+    const auto killDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kKilledExitMs);
+    for (CServerInfo* entry : killed) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(killDeadline -
+                                                                                 std::chrono::steady_clock::now());
+        entry->process->Wait(static_cast<uint32_t>(std::max<int64_t>(0, left.count())));
+    }
+    for (CServerInfo* entry : entries) {
+        entry->process.reset();
+        entry->processId = 0;
+        entry->threadId = 0;
+    }
+
+    if (!entries.empty()) ctx_.clock.Sleep(kAfterStopPauseMs);
 }
 
-void CServerLauncher::StopServer(CServerInfo& entry) {
+void CServerLauncher::CleanUpAfterStop(CServerInfo& entry) {
     CServerConfig& config = entry.config;
     const unsigned port = config.launch.serverPort;
-
-    if (config.game.allowRemoteConsole) {
-        const bool connected = entry.CloseConsole(true, ctx_.clock) != 0;
-        if (connected && entry.process) WaitForExit(*entry.process, kQuitGraceMs);
-    }
-    if (entry.process) {
-        // The process object is either our own child or a re-attached one that proved to be this
-        // server, so the signal cannot hit a stranger.
-        if (entry.process->Wait(0) != Process::WaitResult::Exited && entry.process->Terminate()) {
-            // A killed process is gone within moments; wait for it (bounded) so that its ports and
-            // files are free before anyone starts the server again.
-            entry.process->Wait(kKilledExitMs);
-        }
-        entry.process.reset();
-    }
-    entry.processId = 0;
-    entry.threadId = 0;
-
-    ctx_.clock.Sleep(kAfterStopPauseMs);
 
     // The folder's name comes from the stored server list, which anyone may have edited: only a
     // folder that, links resolved, lies inside the game's cache folder is deleted. Inside it, links
@@ -388,17 +416,39 @@ void CServerLauncher::StopServer(CServerInfo& entry) {
     ctx_.events.AddEvent("Server %u: Stopped.", port);
 }
 
-void CServerLauncher::RemoveServer(size_t& index) {
-    CServerInfo& entry = *ctx_.servers.entries[index];
-    const unsigned port = entry.config.launch.serverPort;
-    entry.stoppedOnPurpose = 0;
-    StopServer(entry);
-    ctx_.events.AddEvent("Server %u: Removed.", port);
-    if (ctx_.removeLine) ctx_.removeLine(port);
-    {
-        std::lock_guard<std::recursive_mutex> lock(ctx_.serverListLock);
-        ctx_.servers.entries.erase(ctx_.servers.entries.begin() + static_cast<std::ptrdiff_t>(index));
+void CServerLauncher::StopServer(CServerInfo& entry) {
+    EndProcesses({&entry});
+    CleanUpAfterStop(entry);
+}
+
+void CServerLauncher::RemoveServers(const std::vector<size_t>& indexes, const std::function<void()>& afterEach) {
+    std::vector<CServerInfo*> batch;
+    for (size_t index : indexes) {
+        if (index >= ctx_.servers.entries.size()) continue;
+        CServerInfo* entry = ctx_.servers.entries[index].get();
+        if (std::find(batch.begin(), batch.end(), entry) != batch.end()) continue;
+        entry->stoppedOnPurpose = 0;
+        batch.push_back(entry);
     }
+    EndProcesses(batch);
+    // One entry after the other, as single removals would: an entry of the batch that is still in
+    // the list keeps its mission's files for the one removed after it.
+    for (CServerInfo* entry : batch) {
+        const unsigned port = entry->config.launch.serverPort;
+        CleanUpAfterStop(*entry);
+        ctx_.events.AddEvent("Server %u: Removed.", port);
+        if (ctx_.removeLine) ctx_.removeLine(port);
+        {
+            std::lock_guard<std::recursive_mutex> lock(ctx_.serverListLock);
+            auto& list = ctx_.servers.entries;
+            list.erase(std::find_if(list.begin(), list.end(), [entry](const auto& e) { return e.get() == entry; }));
+        }
+        if (afterEach) afterEach();
+    }
+}
+
+void CServerLauncher::RemoveServer(size_t& index) {
+    RemoveServers({index});
     --index;
 }
 

@@ -86,6 +86,11 @@ public:
     void StopServer(CServerInfo& entry);
     // StopServer, then the entry leaves the list; index steps back by one.
     void RemoveServer(size_t& index);
+    // RemoveServer for several entries at once, in the order given (the event lines and the clean-up
+    // of each entry follow that order). The servers go down side by side: every console is told to
+    // quit first, the waits for the processes share one deadline and the pause after the stop is kept
+    // once, so many servers stop in about the time of one. `afterEach` runs after each removal.
+    void RemoveServers(const std::vector<size_t>& indexes, const std::function<void()>& afterEach = {});
     // The supervisor's stop: the entry stays, marked as stopped on purpose.
     void HaltServer(size_t index);
 
@@ -99,7 +104,11 @@ private:
     PortAnswer SettlePort(uint16_t& port, unsigned server, const PortQuestion& question);
     CServerInfo& Append(std::unique_ptr<CServerInfo> entry);
     bool StartProcess(CServerInfo& entry, const std::string& commandLine);
-    bool WaitForExit(Process& process, uint32_t timeoutMs);
+    // The first half of a stop, for one or many entries together: console quit, the grace for the
+    // processes to end, the kill of those left and the pause after the stop. The entries stay.
+    void EndProcesses(const std::vector<CServerInfo*>& entries);
+    // The second half: cache folder, mission files (while no other entry hosts the mission), "Stopped.".
+    void CleanUpAfterStop(CServerInfo& entry);
     void CreateConsole(CServerInfo& entry);
     void UpdateLine(const CServerInfo& entry);
     void Inform(const std::string& text);

@@ -5,7 +5,9 @@
 // entry, a halted entry stays, and a stored process id that is not this server is never signalled.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <random>
@@ -399,6 +401,83 @@ TEST_F(LauncherTest, ALaunchUsesOnlyACacheFolderInsideTheGamesCache) {
         EXPECT_FALSE(fs::FileExists(outside + "/new")) << c.folder;
         EXPECT_EQ(fs::FileExists(entry.config.launch.configFile), c.started) << c.folder;
     }
+}
+
+// The real clock, with a record of every pause taken through it.
+class PauseRecordingClock : public Clock {
+public:
+    Tick TickCount() override { return RealClock().TickCount(); }
+    LocalTime Now() override { return RealClock().Now(); }
+    void Sleep(uint32_t ms) override {
+        pauses.push_back(ms);
+        RealClock().Sleep(ms);
+    }
+    size_t Count(uint32_t ms) const { return static_cast<size_t>(std::count(pauses.begin(), pauses.end(), ms)); }
+    std::vector<uint32_t> pauses;
+};
+
+TEST_F(LauncherTest, ServersRemovedTogetherQuitSideBySideAndAreCleanedUpInTheGivenOrder) {
+    PauseRecordingClock clock;
+    UseClock(clock);
+    withConsole = true;
+    AddConfig("ironworks.mn3");
+    AddConfig("ironworks.mn3");
+    AddConfig("polaris.mn3");
+    AddConfig("oasis.mn3");
+    ASSERT_TRUE(launcher->StartConfigurations({0, 1, 2, 3}, true));
+    ASSERT_EQ(servers.entries.size(), 4u);
+    std::vector<std::unique_ptr<Process>> processes;  // kept to read the exit codes after the stop
+    std::vector<std::string> ports;
+    for (size_t i = 0; i < 3; ++i) {
+        CServerInfo& entry = *servers.entries[i];
+        const std::string cache = entry.config.launch.tempDir;
+        for (int wait = 0; wait < 200 && !fs::FileExists(cache + "/.lock"); ++wait) RealClock().Sleep(25);
+        ports.push_back(Port(i));
+        processes.push_back(std::move(entry.process));
+        entry.process = Process::Attach(processes.back()->Pid(), cache);
+        ASSERT_TRUE(entry.process);
+    }
+    const size_t before = eventList->Lines().size();
+    clock.pauses.clear();
+    int repaints = 0;
+
+    launcher->RemoveServers({2, 0, 1}, [&] { ++repaints; });
+
+    EXPECT_EQ(quits, 3);
+    for (auto& process : processes) {
+        ASSERT_EQ(process->Wait(5000), Process::WaitResult::Exited);
+        EXPECT_EQ(process->ExitCode(), 0);  // quit within the shared grace, not terminated
+    }
+    // The console pause and the pause after the stop are kept once for the whole batch.
+    EXPECT_EQ(clock.Count(CServerInfo::kCloseConsolePauseMs), 1u);
+    EXPECT_EQ(clock.Count(CServerLauncher::kAfterStopPauseMs), 1u);
+    EXPECT_EQ(repaints, 3);
+    ASSERT_EQ(servers.entries.size(), 1u);
+    EXPECT_TRUE(servers.entries[0]->IsRunning());  // not in the batch
+    EXPECT_FALSE(fs::FileExists(game + "/crusher.oof"));
+    EXPECT_FALSE(fs::FileExists(game + "/polarisgate.oof"));
+    for (const std::string& port : ports) EXPECT_FALSE(fs::FileExists(game + "/custom/cache/" + port));
+
+    std::vector<std::string> stopLines;
+    const auto& lines = eventList->Lines();
+    for (size_t i = before; i < lines.size(); ++i) {
+        for (const char* tail : {": Stopped.", ": Removed."}) {
+            const size_t at = lines[i].find("Server ");
+            if (at != std::string::npos && lines[i].size() > strlen(tail) &&
+                lines[i].compare(lines[i].size() - strlen(tail), strlen(tail), tail) == 0) {
+                stopLines.push_back(lines[i].substr(at));
+            }
+        }
+    }
+    std::vector<std::string> expected;
+    for (size_t i : {2, 0, 1}) {
+        expected.push_back("Server " + ports[i] + ": Stopped.");
+        expected.push_back("Server " + ports[i] + ": Removed.");
+    }
+    EXPECT_EQ(stopLines, expected);
+    std::vector<unsigned> removedOrder;
+    for (size_t i : {2, 0, 1}) removedOrder.push_back(static_cast<unsigned>(std::stoul(ports[i])));
+    EXPECT_EQ(removed, removedOrder);
 }
 
 }  // namespace
