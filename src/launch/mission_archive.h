@@ -39,7 +39,7 @@ bool Hog2DirectoryFits(const Hog2Header& header, uint64_t fileSize);
 bool Hog2DataFits(const Hog2Entry& entry, uint64_t fileSize);
 
 // A name that may be used as a file name inside one folder: not empty, no path separator, no drive,
-// no "..". Names from archives and object lists that fail this are never written or deleted.
+// no "..", no control bytes. Names from archives and object lists that fail this are never written or deleted.
 bool IsPlainFileName(const std::string& name);
 
 // Reads the first ".msn" file of the archive at `path` into `mission` (ParseMissionDescription).
