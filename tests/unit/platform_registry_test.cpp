@@ -157,6 +157,20 @@ TEST_F(RegistryTest, ReadsHandWrittenFilesWithEitherLineEnd) {
   }
 }
 
+TEST_F(RegistryTest, AWriteAfterAValueCutOffInItsContinuationLands) {
+  // The file ends inside a continued value that this registry cannot read; it is kept, and a value
+  // written after it must not become the continuation.
+  for (const char* kept : {"\"Odd\"=hex(7):41,00,\\", "\"Bad\"=hex:zz,\\"}) {
+    PutFile(std::string("Windows Registry Editor Version 5.00\r\n\r\n[") + kKey + "]\r\n" + kept);
+    Registry reg(path_);
+    ASSERT_TRUE(reg.Write(kKey, "Added", RegValue::Dword(7)));
+    RegValue v;
+    ASSERT_TRUE(reg.Read(kKey, "Added", v)) << FileText();
+    EXPECT_TRUE(SameValue(v, RegValue::Dword(7)));
+    EXPECT_NE(FileText().find(std::string(kept) + "\r\n"), std::string::npos) << FileText();
+  }
+}
+
 TEST_F(RegistryTest, ReadsRegeditUtf16Exports) {
   std::string text = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Intl]\r\n\"sCurrency\"=\"#\"\r\n";
   std::string utf16 = "\xFF\xFE";

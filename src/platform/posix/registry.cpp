@@ -307,6 +307,10 @@ std::string Format(const Document& doc) {
         out += FormatValue(e.name, e.value);
       } else {
         for (const auto& r : e.raw) out += r + kEol;
+        // A kept value whose continuation was cut off by the end of the file would continue into
+        // whatever line is written next; an empty line ends it as the end of the file did.
+        const std::string last = Trim(e.raw.back());
+        if (!last.empty() && last.back() == '\\') out += kEol;
       }
     }
     out += kEol;
