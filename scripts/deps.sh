@@ -12,6 +12,7 @@ packages=(
   libcurl4-openssl-dev
   libspdlog-dev
   procps psmisc
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -41,3 +41,15 @@ if [ "${HM_SKIP_SANITIZE:-0}" != "1" ] && [ "${HM_SKIP_TSAN:-0}" != "1" ]; then
   echo "== thread sanitizer stage took $(( $(date +%s) - tsan_start )) s =="
   [ "$tsan_failed" = "0" ]
 fi
+
+# A short run of every fuzz target on its seed corpus (clang with libFuzzer, ASan and UBSan); it
+# starts from the seeds alone each time, so a finding here is one that the seeds nearly reach.
+if [ "${HM_SKIP_FUZZ:-0}" != "1" ]; then
+  echo "== fuzz targets, ${HM_FUZZ_SECONDS:-10} s each on the seed corpus =="
+  if command -v clang++ >/dev/null; then
+    rm -rf build-fuzz/ci-runs
+    HM_FUZZ_WORK="$PWD/build-fuzz/ci-runs" bash scripts/fuzz.sh all "${HM_FUZZ_SECONDS:-10}"
+  else
+    echo "skipped: clang++ is not installed"
+  fi
+fi

@@ -42,7 +42,11 @@ bool Hog2DataFits(const Hog2Entry& entry, uint64_t fileSize) {
 bool IsPlainFileName(const std::string& name) {
     if (name.empty() || name == ".") return false;
     if (name.find_first_of("/\\:") != std::string::npos) return false;
-    if (name.find('\0') != std::string::npos) return false;
+    // Control bytes (NUL, line breaks, ...) are never part of a file name of the game's platform, and
+    // a line break would split the name in the one-name-per-line object lists.
+    for (const char c : name) {
+        if (static_cast<unsigned char>(c) < 0x20) return false;
+    }
     return name.find("..") == std::string::npos;
 }
 

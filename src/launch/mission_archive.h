@@ -83,7 +83,7 @@ private:
 };
 
 // A name that may be used as a file name inside one folder: not empty, no path separator, no drive,
-// no "..". Names from archives and object lists that fail this are never written or deleted.
+// no "..", no control bytes. Names from archives and object lists that fail this are never written or deleted.
 bool IsPlainFileName(const std::string& name);
 
 // The longest mission description read out of an archive: a text file of the game, never near this.

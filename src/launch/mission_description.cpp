@@ -185,6 +185,14 @@ void ParseMissionDescription(CMissionInfo& mission, const std::string& text) {
         }
     }
 
+    // A later "NUMLEVELS" may lower the count below numbers that were checked against a higher one;
+    // such a mission has levels it does not declare, and its looping description would be broken.
+    for (const CLevelInfo& level : levels) {
+        if (level.levelNumber > mission.numLevels || level.branch > mission.numLevels ||
+            level.secret > mission.numLevels) {
+            mission.numLevels = -1;
+        }
+    }
     if (mission.missionName.empty() || mission.numLevels == 0 ||
         mission.numLevels != static_cast<int64_t>(levels.size())) {
         mission.missionName.clear();

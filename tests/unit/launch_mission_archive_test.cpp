@@ -103,6 +103,8 @@ TEST(MissionDescription, BrokenOrIncompleteDescriptionsAreNotUsable) {
         {"secret beyond the levels", "NAME m\nNUMLEVELS 2\nLEVEL 1\nSECRET 3\nLEVEL 2\n", false, {}},
         {"level before the level count", "NAME m\nLEVEL 1\nNUMLEVELS 1\n", false, {}},
         {"broken stays broken", "NAME m\nLEVEL 9\nNUMLEVELS 1\nLEVEL 1\n", false, {}},
+        {"level count lowered below a level read", "NAME m\nNUMLEVELS 3\nLEVEL 2\nNUMLEVELS 1\n", false, {}},
+        {"level count lowered below a branch", "NAME m\nNUMLEVELS 3\nLEVEL 1\nBRANCH 3\nLEVEL 2\nNUMLEVELS 2\n", false, {}},
         {"no name", "NUMLEVELS 1\nLEVEL 1\n", false, {}},
         {"no levels declared", "NAME m\nNUMLEVELS 0\n", false, {}},
         {"empty text", "", false, {}},

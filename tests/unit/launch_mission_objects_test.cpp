@@ -142,6 +142,18 @@ TEST_F(GameFolderTest, ArchiveNamesThatLeaveTheGameFolderAreNeverWritten) {
     EXPECT_TRUE(Exists("keep.txt"));
 }
 
+TEST_F(GameFolderTest, ArchiveNamesWithLineBreaksCannotNameGameFilesInTheList) {
+    // The object list holds one name per line: a name with a line break would list "keep.txt",
+    // a file of the game, and the stop would delete it.
+    ASSERT_TRUE(fs::WriteWholeFile(game + "/keep.txt", "k"));
+    Mission("evil.mn3", {{"evil.msn", kDescription}, {"keep.txt\nx.oof", "x"}, {"tab\t.oof", "x"}, {"fine.oof", "ok"}});
+    EXPECT_EQ(ExtractCustomObjects("evil.mn3", game, ".oof"), 1);
+    EXPECT_EQ(Read("custom/cache/evil.mn3"), "fine.oof\n");
+    EXPECT_EQ(RemoveCustomObjects("evil.mn3", game), 1);
+    EXPECT_TRUE(Exists("keep.txt"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(game), {}), 3);  // missions, custom, keep.txt
+}
+
 TEST_F(GameFolderTest, ExtractionResultCodes) {
     const std::string good = Hog2({{"m.msn", kDescription}, {"a.oof", "a"}, {"b.oof", "b"}});
     std::string lengthBeyondEnd = good;

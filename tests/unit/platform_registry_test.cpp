@@ -157,6 +157,30 @@ TEST_F(RegistryTest, ReadsHandWrittenFilesWithEitherLineEnd) {
   }
 }
 
+TEST_F(RegistryTest, AWriteAfterAValueCutOffInItsContinuationLands) {
+  // The file ends inside a continued value that this registry cannot read; it is kept, and neither the
+  // value written after it nor the key's header may become its continuation.
+  const std::string key = std::string("[") + kKey + "]\r\n";
+  const struct {
+    std::string kept;
+    bool beforeKey;
+  } cases[] = {
+      {"\"Odd\"=hex(7):41,00,\\", false},
+      {"\"Bad\"=hex:zz,\\", false},
+      {"\"Two\"=hex:zz\\\\", false},
+      {"\"Loose\"=hex:zz\\\\", true},
+  };
+  for (const auto& c : cases) {
+    PutFile("Windows Registry Editor Version 5.00\r\n\r\n" + (c.beforeKey ? c.kept + "\r\n" + key : key + c.kept));
+    Registry reg(path_);
+    ASSERT_TRUE(reg.Write(kKey, "Added", RegValue::Dword(7)));
+    RegValue v;
+    ASSERT_TRUE(reg.Read(kKey, "Added", v)) << FileText();
+    EXPECT_TRUE(SameValue(v, RegValue::Dword(7)));
+    EXPECT_NE(FileText().find(c.kept + "\r\n"), std::string::npos) << FileText();
+  }
+}
+
 TEST_F(RegistryTest, ReadsRegeditUtf16Exports) {
   std::string text = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Intl]\r\n\"sCurrency\"=\"#\"\r\n";
   std::string utf16 = "\xFF\xFE";

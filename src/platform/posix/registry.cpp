@@ -223,7 +223,9 @@ Document Parse(const std::string& fileBytes) {
     if (SplitValueLine(line, name, data)) {
       // Long binary values continue on the next lines after a trailing backslash.
       if (StartsWithNoCase(data, 0, "hex")) {
-        while (!data.empty() && data.back() == '\\' && i + 1 < lines.size()) {
+        // An empty line ends a value even after a backslash: regedit never continues onto one, and a
+        // continuation cut off by the end of the file is written back followed by one.
+        while (!data.empty() && data.back() == '\\' && i + 1 < lines.size() && !Trim(lines[i + 1]).empty()) {
           data.pop_back();
           ++i;
           entry.raw.push_back(lines[i]);
@@ -307,6 +309,10 @@ std::string Format(const Document& doc) {
         out += FormatValue(e.name, e.value);
       } else {
         for (const auto& r : e.raw) out += r + kEol;
+        // A kept value whose continuation was cut off by the end of the file would continue into
+        // whatever line is written next; an empty line ends it as the end of the file did.
+        const std::string last = Trim(e.raw.back());
+        if (!last.empty() && last.back() == '\\') out += kEol;
       }
     }
     out += kEol;
