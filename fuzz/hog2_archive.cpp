@@ -1,4 +1,4 @@
-// HOG2 mission archives as the game folder may hold them: the directory parser on the bytes, the
+// HOG2 mission archives as the game folder may hold them: the directory walk, the
 // mission list's reader, and the launch's extraction of custom objects followed by the stop's
 // removal. Whatever the archive names, nothing may be written outside the game folder, and the stop
 // removes every object the launch wrote.
@@ -13,15 +13,17 @@
 
 namespace {
 
-void ParseInMemory(const uint8_t* data, size_t size) {
-    if (size < hm::kHog2HeaderSize) return;
-    hm::Hog2Header header;
-    if (!hm::ParseHog2Header(reinterpret_cast<const char*>(data), header)) return;
-    if (!hm::Hog2DirectoryFits(header, size)) return;
-    const auto entries = hm::ParseHog2Directory(reinterpret_cast<const char*>(data) + hm::kHog2HeaderSize, header);
-    for (const auto& entry : entries) {
+// The directory walk the launch and the mission list use: every entry it yields must lie inside the
+// file when it says so, and reading one must never go past the end.
+void WalkDirectory(const std::string& path, size_t size) {
+    hm::Hog2Archive archive;
+    if (archive.Open(path) != hm::Hog2Archive::Opened::kOk) return;
+    hm::Hog2Entry entry;
+    std::string data;
+    for (int n = 0; n < 4096 && archive.Next(entry); ++n) {
         if (!hm::Hog2DataFits(entry, size)) continue;
         if (entry.offset + entry.length > size) std::abort();  // "fits" must mean inside the bytes
+        if (archive.ReadData(entry, 1 << 16, data) && data.size() != entry.length) std::abort();
     }
 }
 
@@ -36,8 +38,6 @@ void CheckNothingEscaped(const std::filesystem::path& scratch, const std::filesy
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    ParseInMemory(data, size);
-
     const std::filesystem::path scratch = hm::fuzz::ScratchFolder();
     const std::filesystem::path game = scratch / "game";
     std::error_code ec;
@@ -46,6 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::filesystem::create_directories(game / "custom" / "cache", ec);
     const std::string archive = (game / "missions" / "fz.mn3").string();
     if (!hm::fs::WriteWholeFile(archive, std::string(reinterpret_cast<const char*>(data), size))) std::abort();
+    WalkDirectory(archive, size);
 
     hm::CMissionInfo mission;
     hm::ReadMissionDescriptionFromArchive(archive, mission);

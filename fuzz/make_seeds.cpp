@@ -8,6 +8,7 @@
 #include <string>
 
 #include "game/installation_cache.h"
+#include "app/commands.h"
 #include "launch/mission_description.h"
 #include "platform/clock.h"
 #include "players/player_info_store.h"
@@ -145,8 +146,9 @@ int main(int argc, char** argv) {
     Seed("jotwell_ini", "sections",
          "; logging\n[Default]\nLogOptions = yes\nMaxLogs=10\nMaxZips = 20\nDONT_LOG_CONFIG=ja\n\n"
          "[haldmoor3]\nMinSize=100\nMaxSize=ERROR\nWait = 250\nCompress=true\n");
-    Seed("command", "stop", "stop\n2092\n2093\n");
-    Seed("command", "import", "import\n/srv/k3/server.cfg\n--batch\n/srv/k3/run.bat\n");
-    Seed("command", "status", "status");
+    Seed("command", "stop", hm::EncodeCommand({"stop", "2092", "2093"}));
+    Seed("command", "import", hm::EncodeCommand({"import", "/srv/k3/server.cfg", "--batch", "/srv/k3/run.bat"}));
+    Seed("command", "status", hm::EncodeCommand({"status"}));
+    Seed("command", "start", hm::EncodeCommand({"start", "Alpha\nexit", ""}));
     return 0;
 }

@@ -29,6 +29,7 @@ bool DecodeCommand(const std::string& request, std::vector<std::string>& words) 
             length = length * 10 + static_cast<size_t>(request[at] - '0');
         }
         if (digits == 0 || at >= request.size() || request[at] != ':') return false;
+        if (digits > 1 && request[at - digits] == '0') return false;  // one spelling per request
         ++at;
         if (request.size() - at < length + 1 || request[at + length] != ',') return false;
         words.push_back(request.substr(at, length));
