@@ -119,7 +119,7 @@ std::string AddressText(uint32_t networkOrderAddress);        // "a.b.c.d"
 // Strict dotted quad: four decimal numbers 0..255 without signs, blanks or leading zeros.
 bool ParseAddress(const std::string& dotted, uint32_t& networkOrderAddress);
 uint32_t LoopbackAddress();                                   // 127.0.0.1 in network byte order
-uint16_t FindFreeTcpPort();                                   // for tests: a free loopback TCP port; 0 on failure
+uint16_t FindFreeTcpPort();  // for tests: a port free for TCP and UDP, below the ephemeral range; 0 on failure
 
 // Ports of the host, for the port checks before a server starts. A port counts as taken when some
 // socket on the host would stop a server from binding it on every IPv4 address (a TCP listener or a

@@ -21,7 +21,7 @@ using hm::test_support::BinDir;
 namespace stdfs = std::filesystem;
 
 constexpr int kServers = 20;
-constexpr int kBasePort = 33700;
+constexpr int kBasePort = 23700;  // below the ephemeral ports of client connections
 
 size_t CountOf(const std::string& text, const std::string& part) {
     size_t count = 0;

@@ -1,6 +1,7 @@
 #include "platform/socket.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -475,16 +476,27 @@ bool ParseAddress(const std::string& dotted, uint32_t& networkOrderAddress) {
 uint32_t LoopbackAddress() { return htonl(INADDR_LOOPBACK); }
 
 uint16_t FindFreeTcpPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return 0;
-    sockaddr_in a = MakeAddress(htonl(INADDR_LOOPBACK), 0);
-    socklen_t length = sizeof a;
-    uint16_t port = 0;
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) == 0)
-        port = ntohs(a.sin_port);
-    ::close(fd);
-    return port;
+    // Below the kernel's ephemeral range (32768 and up), where the client connections of other
+    // programs and tests take their ports: a port found here stays free for a server started moments
+    // later far more reliably than one the kernel just handed out and took back. Free means free for
+    // TCP and for UDP on every address, as a game server binds both.
+    static std::atomic<uint32_t> seed{static_cast<uint32_t>(::getpid()) * 2654435761u ^
+                                      static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count())};
+    constexpr uint32_t kFirst = 20000, kCount = 12000;
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const uint32_t next = seed.fetch_add(0x9E3779B9u) * 2246822519u;
+        const uint16_t port = static_cast<uint16_t>(kFirst + (next >> 8) % kCount);
+        bool free = true;
+        for (int type : {SOCK_STREAM, SOCK_DGRAM}) {
+            const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+            if (fd < 0) return 0;
+            sockaddr_in a = MakeAddress(htonl(INADDR_ANY), port);
+            free = free && ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
+            ::close(fd);
+        }
+        if (free) return port;
+    }
+    return 0;
 }
 
 bool PortTakenOnHost(PortProtocol protocol, uint16_t port) {
