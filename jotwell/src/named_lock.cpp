@@ -87,19 +87,20 @@ LockStatus NamedLock::Acquire(const std::string& name, uint32_t waitMs) {
     if (!holder) return LockStatus::Failed;
     // Waited for in slices, so that a wait "forever" (a holder that hangs) still ends when the
     // library's unload runs out of time.
+    // The first attempt is always made: a short wait (a few ms) may be used up by the time the thread
+    // gets here on a busy machine, and a free lock must still be taken then.
     const auto start = UnloadClock::now();
     LockStatus status = LockStatus::Timeout;
-    for (;;) {
+    for (bool first = true;; first = false) {
         auto slice = kWaitSlice;
         if (waitMs != 0) {
             const auto left = std::chrono::milliseconds(waitMs) -
                               std::chrono::duration_cast<std::chrono::milliseconds>(UnloadClock::now() - start);
-            if (left.count() <= 0) break;
-            slice = std::min(slice, left);
+            slice = std::min(slice, std::max(left, std::chrono::milliseconds(0)));
         }
         slice = CutByUnload(slice);
-        if (slice.count() <= 0) break;
-        status = Take(holder->mutex, static_cast<uint32_t>(slice.count()));
+        if (slice.count() <= 0 && !first) break;
+        status = Take(holder->mutex, static_cast<uint32_t>(std::max<int64_t>(slice.count(), 0)));
         if (status != LockStatus::Timeout) break;
     }
     if (status == LockStatus::Acquired) holder_ = std::move(holder);
