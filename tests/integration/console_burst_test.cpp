@@ -19,6 +19,7 @@
 #include "platform/socket.h"
 #include "servers/server_config_array.h"
 #include "support/binaries.h"
+#include "support/text.h"
 
 namespace hm {
 namespace {
@@ -26,26 +27,9 @@ namespace {
 using hm::test_support::BinDir;
 namespace stdfs = std::filesystem;
 
-size_t Count(const std::string& text, const std::string& part) {
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
-    return n;
-}
-
-bool WaitFor(const std::function<bool()>& condition, int seconds) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (std::chrono::steady_clock::now() < until) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return condition();
-}
-
-std::string ReadFile(const std::string& path) {
-    std::string text;
-    fs::ReadWholeFile(path, text);
-    return text;
-}
+using test_support::Count;
+using test_support::ReadFile;
+using test_support::WaitFor;
 
 class ConsoleLoadTest : public ::testing::Test {
 protected:

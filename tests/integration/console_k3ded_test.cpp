@@ -19,6 +19,7 @@
 #include "platform/socket.h"
 #include "servers/server_config_array.h"
 #include "support/binaries.h"
+#include "support/text.h"
 
 namespace hm {
 namespace {
@@ -30,11 +31,7 @@ namespace stdfs = std::filesystem;
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-size_t Count(const std::string& text, const std::string& part) {
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
-    return n;
-}
+using test_support::Count;
 
 class ConsoleK3dedTest : public ::testing::Test {
 protected:

@@ -13,6 +13,7 @@
 #include "platform/files.h"
 #include "platform/process.h"
 #include "support/binaries.h"
+#include "support/text.h"
 
 namespace hm {
 namespace {
@@ -23,11 +24,7 @@ namespace stdfs = std::filesystem;
 constexpr int kServers = 20;
 constexpr int kBasePort = 23700;  // below the ephemeral ports of client connections
 
-size_t CountOf(const std::string& text, const std::string& part) {
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
-    return count;
-}
+using test_support::Count;
 
 class ExitManyTest : public ::testing::Test {
 protected:
@@ -85,9 +82,9 @@ protected:
             std::this_thread::sleep_for(std::chrono::milliseconds(250));
             std::string status;
             if (RunToEnd("--send status", status) != 0) continue;
-            const size_t lines = CountOf(status, "\n");
-            const size_t stopped = CountOf(status, "\n-\t");
-            if (lines == kServers + 1 && stopped == 0 && CountOf(Events(run), "player(s) assumed.") >= kServers) {
+            const size_t lines = Count(status, "\n");
+            const size_t stopped = Count(status, "\n-\t");
+            if (lines == kServers + 1 && stopped == 0 && Count(Events(run), "player(s) assumed.") >= kServers) {
                 return true;
             }
         }
@@ -133,9 +130,9 @@ TEST_F(ExitManyTest, ExitAndStopExitOfTwentyServersTakeAboutOneServersSequence) 
     EXPECT_LT(stopSeconds, 15.0);
     EXPECT_EQ(GameServersLeft(), 0u);
     const std::string events = Events(2);
-    EXPECT_EQ(CountOf(events, ": Stopped."), static_cast<size_t>(kServers));
-    EXPECT_EQ(CountOf(events, ": Removed."), static_cast<size_t>(kServers));
-    EXPECT_EQ(CountOf(events, "Launched"), 0u);  // the second run only re-attached
+    EXPECT_EQ(Count(events, ": Stopped."), static_cast<size_t>(kServers));
+    EXPECT_EQ(Count(events, ": Removed."), static_cast<size_t>(kServers));
+    EXPECT_EQ(Count(events, "Launched"), 0u);  // the second run only re-attached
 }
 
 }  // namespace
