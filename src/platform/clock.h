@@ -32,6 +32,9 @@ class Clock {
   virtual Tick TickCount() = 0;   // CLOCK_BOOTTIME in ms truncated to 32 bits
   virtual LocalTime Now() = 0;    // local wall-clock time
   virtual void Sleep(uint32_t ms) = 0;
+  // Whether Sleep really takes its time. A wait that something else may end early (a socket, a
+  // signal) blocks in real time only on such a clock; on a manual clock it advances it with Sleep.
+  virtual bool Blocks() const { return false; }
 };
 
 // The process-wide real clock. Never destroyed, so threads still running at exit may use it.

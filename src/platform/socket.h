@@ -66,6 +66,9 @@ public:
     // Wakes the thread in WaitReadable (or the next call of it) without touching the connection; any
     // thread, never blocks. Interrupts that pile up wake once.
     void Interrupt();
+    // Waits for Interrupt() alone, at most timeoutMs, whatever the connection does; true when woken
+    // (the interrupt is used up).
+    bool WaitInterrupt(uint32_t timeoutMs);
 
     // Milliseconds; 0 = wait without limit.
     void SetReceiveTimeout(uint32_t ms);

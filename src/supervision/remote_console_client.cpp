@@ -14,8 +14,8 @@ namespace hm {
 
 namespace {
 
-// Pauses of the worker are cut into slices so that the stop flag ends them within one slice, on the
-// real clock as on a manual one.
+// On a manual clock the worker's pauses are cut into slices so that the stop flag ends them within
+// one slice; on the real clock they block until their end or an interrupt.
 constexpr uint32_t kPauseSliceMs = 50;
 
 // One generator for every console of the process, seeded from the time on first use.
@@ -269,6 +269,7 @@ void RemoteConsoleClient::FinishClose() {
         std::lock_guard<std::mutex> guard(state_.lock);
         stopRequested_ = 1;
     }
+    socket_.Interrupt();   // a worker resting between connection attempts
     socket_.Close();
     if (thread_.joinable()) thread_.join();
     threadWanted_ = false;
@@ -297,7 +298,13 @@ void RemoteConsoleClient::Rest(uint32_t ms) {
     while (!StopWanted()) {
         const Tick passed = Elapsed(clock_.TickCount(), start);
         if (passed >= ms) break;
-        clock_.Sleep(std::min<uint32_t>(ms - passed, kPauseSliceMs));
+        if (!clock_.Blocks()) {
+            clock_.Sleep(std::min<uint32_t>(ms - passed, kPauseSliceMs));
+        } else if (!socket_.WaitInterrupt(ms - passed)) {
+            // Timed out: the tick count may lag the poll's time-out by a millisecond.
+            const Tick now = Elapsed(clock_.TickCount(), start);
+            if (now < ms) clock_.Sleep(ms - now);
+        }
     }
 }
 

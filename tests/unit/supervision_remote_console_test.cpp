@@ -561,5 +561,48 @@ TEST(RemoteConsoleFleet, CommandsNeverStallTheCallerAndTwentyConsolesLogOutToget
     for (auto& peer : peers) EXPECT_TRUE(peer->WaitFor("logout\r\n\r\nsay bye\r\n"));
 }
 
+// Voluntary context switches of every thread of this process so far.
+long long ContextSwitches() {
+    long long total = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream status(task.path() / "status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0) total += std::stoll(line.substr(24));
+    }
+    return total;
+}
+
+// Consoles whose server does not answer wait between their attempts without waking, and a logout
+// still ends each of them at once.
+TEST(RemoteConsoleFleet, UnreachableConsolesSleepBetweenAttemptsAndLogOutAtOnce) {
+    constexpr int kConsoles = 10;
+    EventLogList events{RealClock(), nullptr, nullptr};
+    NicknameRules rules;
+    PlayerInfoStore players{RealClock()};
+    std::vector<std::unique_ptr<RemoteConsoleClient>> consoles;
+    for (int i = 0; i < kConsoles; ++i) {
+        ConsoleSettings settings;
+        settings.password = "secret";
+        settings.port = FindFreeTcpPort();   // nobody listens there
+        settings.addresses = {LoopbackAddress()};
+        consoles.push_back(std::make_unique<RemoteConsoleClient>(&events, settings, rules, players, nullptr, 0,
+                                                                 static_cast<uint16_t>(27015 + i), RealClock()));
+    }
+    std::this_thread::sleep_for(200ms);
+    const long long before = ContextSwitches();
+    std::this_thread::sleep_for(2s);
+    const long long wakes = ContextSwitches() - before;
+    const auto start = std::chrono::steady_clock::now();
+    for (auto& console : consoles) console->Logout();
+    const auto took = std::chrono::steady_clock::now() - start;
+    std::printf("%d unreachable consoles woke %lld times in 2 s; all logged out in %lld ms\n", kConsoles, wakes,
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+    // A connection attempt every half second is four wakes a console; a polling wait would be forty.
+    EXPECT_LT(wakes, kConsoles * 12);
+    // Each rest ends on the logout, not at its own end (half a second a console).
+    EXPECT_LT(took, 1s);
+}
+
 }  // namespace
 }  // namespace hm

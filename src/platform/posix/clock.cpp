@@ -28,6 +28,7 @@ class PosixClock final : public Clock {
                      parts.tm_wday};
   }
 
+  bool Blocks() const override { return true; }
   void Sleep(uint32_t ms) override {
     timespec want{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
     timespec left{};

@@ -50,6 +50,21 @@ TcpSocket::~TcpSocket() {
 
 void TcpSocket::Interrupt() { Wake(interruptFd_); }
 
+bool TcpSocket::WaitInterrupt(uint32_t timeoutMs) {
+    using Steady = std::chrono::steady_clock;
+    const Steady::time_point deadline = Steady::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Steady::now()).count();
+        pollfd p{interruptFd_, POLLIN, 0};
+        const int r = ::poll(&p, 1, static_cast<int>(std::clamp<long long>(left, 0, INT_MAX)));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        uint64_t count = 0;
+        [[maybe_unused]] const ssize_t got = ::read(interruptFd_, &count, sizeof count);
+        return true;
+    }
+}
+
 int TcpSocket::WaitReadable(uint32_t timeoutMs, bool unlimited) {
     int fd = -1, wake = -1;
     const bool open = BeginUse(fd, wake);
