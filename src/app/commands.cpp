@@ -42,6 +42,8 @@ std::string UsageText() {
     return "Usage: haldmoor3 [--headless]\n"
            "       haldmoor3 --send COMMAND [ARGUMENT...]\n"
            "\n"
+           "  Without --headless the program opens its window on the display (DISPLAY or\n"
+           "  WAYLAND_DISPLAY); a second plain start brings that window to the front.\n"
            "  --headless   run without a window: event lines go to stdout, messages to stderr;\n"
            "               SIGTERM, SIGINT and SIGHUP act as \"Exit\" (servers keep running).\n"
            "  --send       hand a command to the running instance and print its answer:\n"
@@ -114,7 +116,10 @@ std::string Dispatch(ServerManager& manager, const std::vector<std::string>& wor
         if (closes) *closes = true;
         return std::string("OK\n");
     };
-    if (verb == "front") return "Haldmoor3 is already running.\n";
+    if (verb == "front") {
+        manager.CommandFront();
+        return "Haldmoor3 is already running.\n";
+    }
     if (verb == "exit") return closing(&ServerManager::CommandExit);
     if (verb == "stop-exit") return closing(&ServerManager::CommandStopAndExit);
     if (verb == "stop-empty-exit") return closing(&ServerManager::CommandStopEmptyAndExit);

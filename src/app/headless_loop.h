@@ -30,7 +30,7 @@ public:
     // Runs until Quit() or until *externalQuit becomes true (checked at least every pollMs).
     void Run(const std::atomic<bool>* externalQuit = nullptr, uint32_t pollMs = 100);
     // Runs queued tasks that are due now, without waiting (for callers that pump by hand).
-    void RunPending();
+    void RunPending() override;
     void Quit();
 
 private:

@@ -14,10 +14,16 @@
 
 namespace hm {
 
-// The six columns of one status line: PID, Name, Mission, Game type, Port, Status.
+// What a status line's server is doing, for its mark in the window.
+enum class LineState { Running, Stopped, Scheduled, Restarting };
+
+// The six columns of one status line (PID, Name, Mission, Game type, Port, Status), and for the window
+// the players on the server ("2/16"; empty without a console) and its state.
 struct StatusLine {
     std::string pid, name, mission, gameType, port, status;
     unsigned portNumber = 0;
+    std::string players;
+    LineState state = LineState::Stopped;
 };
 
 // Identifiers of the information fields of the main window.
@@ -51,6 +57,8 @@ public:
     // Ends the main window's run after the current task (the shutdown sequence follows).
     virtual void RequestClose() = 0;
     virtual void Repaint() {}
+    // A second start of the program asked for the window: shown, restored, raised and activated.
+    virtual void BringToFront() {}
 };
 
 }  // namespace hm

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/command_server.h"
 #include "app/commands.h"
 #include "app/headless_loop.h"
 #include "app/headless_view.h"
@@ -50,67 +51,6 @@ Arguments ParseArguments(int argc, char** argv) {
     return args;
 }
 
-uint32_t TimerPeriod() {
-    const char* text = std::getenv("HALDMOOR3_TIMER_MS");
-    if (!text || !*text) return 15000;
-    const unsigned long value = std::strtoul(text, nullptr, 10);
-    return value >= 10 && value <= 3600000 ? static_cast<uint32_t>(value) : 15000;
-}
-
-// A test and demo aid: a console silence time-out in ms that replaces both normal ones, so that a hung
-// server is noticed within seconds. Only plain decimal digits in 100 ... 3600000 count; anything else
-// keeps the normal time-outs (0).
-uint32_t ConsoleTimeoutOverride() {
-    const char* text = std::getenv("HALDMOOR3_CONSOLE_TIMEOUT_MS");
-    if (!text || !*text) return 0;
-    uint32_t value = 0;
-    for (const char* c = text; *c; ++c) {
-        if (*c < '0' || *c > '9' || c - text >= 7) return 0;
-        value = value * 10 + static_cast<uint32_t>(*c - '0');
-    }
-    return value >= 100 && value <= 3600000 ? value : 0;
-}
-
-// Receives commands of later starts and runs each on the loop thread. The channel's own thread
-// collects complete requests from every client side by side and never waits for the loop; the loop
-// hands each answer back when it has run the command.
-class CommandServer {
-public:
-    CommandServer(HeadlessLoop& loop, ServerManager& manager) : loop_(loop), manager_(manager) {}
-    ~CommandServer() { Stop(); }
-
-    bool Start(const std::string& name) {
-        LocalServerOptions options;
-        options.tooLargeAnswer = "Error: request too large.\n";
-        options.closingAnswer = kShuttingDown;
-        return server_.Listen(name, options, [this](uint64_t id, const std::string& request) {
-            std::vector<std::string> words;
-            if (!DecodeCommand(request, words)) {
-                server_.Answer(id, "Error: malformed request.\n");
-            } else if (stopping_) {
-                server_.Answer(id, kShuttingDown);
-            } else {
-                loop_.Post([this, id, words] { server_.Answer(id, ExecuteCommand(manager_, words, nullptr)); });
-            }
-        });
-    }
-    // Called on the loop thread after the loop ended: commands already queued still get their
-    // answers; one that comes later is told that the program is ending.
-    void Stop() {
-        stopping_ = true;
-        loop_.RunPending();
-        server_.Close();
-    }
-
-private:
-    static constexpr const char* kShuttingDown = "Error: Haldmoor3 is shutting down.\n";
-
-    HeadlessLoop& loop_;
-    ServerManager& manager_;
-    LocalServer server_;
-    std::atomic<bool> stopping_{false};
-};
-
 int RunHeadless(JotwellBinding& jotwell, Registry& registry) {
     HeadlessLoop loop;
     HeadlessView view(loop);
@@ -120,8 +60,8 @@ int RunHeadless(JotwellBinding& jotwell, Registry& registry) {
     context.view = &view;
     context.jotwell = &jotwell;
     context.registry = &registry;
-    context.timerPeriodMs = TimerPeriod();
-    context.consoleTimeoutMs = ConsoleTimeoutOverride();
+    context.timerPeriodMs = TimerPeriodSetting();
+    context.consoleTimeoutMs = ConsoleTimeoutSetting();
 
     std::signal(SIGTERM, OnExitSignal);
     std::signal(SIGINT, OnExitSignal);
@@ -161,7 +101,36 @@ std::string InstanceSocketPath() {
     return std::string("/tmp/haldmoor3-") + (user && *user ? user : "user") + ".sock";
 }
 
-int RunProgram(int argc, char** argv) {
+uint32_t TimerPeriodSetting() {
+    const char* text = std::getenv("HALDMOOR3_TIMER_MS");
+    if (!text || !*text) return 15000;
+    const unsigned long value = std::strtoul(text, nullptr, 10);
+    return value >= 10 && value <= 3600000 ? static_cast<uint32_t>(value) : 15000;
+}
+
+// A console silence time-out in ms that replaces both normal ones, so that a hung
+// server is noticed within seconds. Only plain decimal digits in 100 ... 3600000 count; anything else
+// keeps the normal time-outs (0).
+uint32_t ConsoleTimeoutSetting() {
+    const char* text = std::getenv("HALDMOOR3_CONSOLE_TIMEOUT_MS");
+    if (!text || !*text) return 0;
+    uint32_t value = 0;
+    for (const char* c = text; *c; ++c) {
+        if (*c < '0' || *c > '9' || c - text >= 7) return 0;
+        value = value * 10 + static_cast<uint32_t>(*c - '0');
+    }
+    return value >= 100 && value <= 3600000 ? value : 0;
+}
+
+bool DisplayAvailable() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) return true;
+    }
+    return false;
+}
+
+int RunProgram(int argc, char** argv, DesktopFrontEnd desktop) {
     const Arguments args = ParseArguments(argc, argv);
     if (!args.error.empty()) {
         std::fprintf(stderr, "haldmoor3: %s\n\n%s", args.error.c_str(), UsageText().c_str());
@@ -213,10 +182,19 @@ int RunProgram(int argc, char** argv) {
     RealClock().Sleep(100);
     fs::DeleteFile("WaitMutCopy_HMR_tmp.exe");
     if (!args.headless) {
-        std::fprintf(stderr,
-                     "haldmoor3: this build has no window front-end yet.\n"
-                     "Run it without a display: haldmoor3 --headless\n");
-        return 2;
+        if (!desktop) {
+            std::fprintf(stderr,
+                         "haldmoor3: this build has no window front-end.\n"
+                         "Run it without a display: haldmoor3 --headless\n");
+            return 2;
+        }
+        if (!DisplayAvailable()) {
+            std::fprintf(stderr,
+                         "haldmoor3: no display to open the window on (DISPLAY and WAYLAND_DISPLAY are not set).\n"
+                         "Run it without a window: haldmoor3 --headless\n");
+            return 2;
+        }
+        return desktop(argc, argv, jotwell, registry);
     }
     return RunHeadless(jotwell, registry);
 }

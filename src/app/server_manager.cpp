@@ -280,6 +280,14 @@ void ServerManager::SupervisorTick() {
     const Tick start = clock_.TickCount();
     supervisor.Tick();
     players.SaveIfDue();  // new addresses of the last moments reach PlayerInfo.txt
+    // Player counts change between passes without any other change of the line.
+    for (const auto& held : servers.entries) {
+        const CServerInfo& entry = *held;
+        const auto line = std::find_if(statusLines_.begin(), statusLines_.end(), [&](const StatusLine& l) {
+            return l.portNumber == entry.config.launch.serverPort;
+        });
+        if (line != statusLines_.end() && line->players != PlayersText(entry)) UpdateLine(entry);
+    }
     tickTimes.lastMs = Elapsed(clock_.TickCount(), start);
     tickTimes.longestMs = std::max(tickTimes.longestMs, tickTimes.lastMs);
     ++tickTimes.passes;
@@ -349,6 +357,7 @@ void ServerManager::CommandStopEmptyAndExit() {
 
 void ServerManager::CommandStopAll() { StopAllServers(); }
 void ServerManager::CommandStopEmpty() { StopEmptyServers(); }
+void ServerManager::CommandFront() { view_.BringToFront(); }
 
 StatusLine ServerManager::MakeStatusLine(const CServerInfo& entry, ObservedStatus observed) {
     StatusLine line;
@@ -369,7 +378,21 @@ StatusLine ServerManager::MakeStatusLine(const CServerInfo& entry, ObservedStatu
         line.status = "Stopped";
     }
     if (config.schedule.enabled) line.status += " (scheduled)";
+    if (entry.processId == 0) {
+        line.state = config.schedule.enabled ? LineState::Scheduled : LineState::Stopped;
+    } else {
+        line.state = observed == ObservedStatus::AsLaunched ? LineState::Running : LineState::Restarting;
+    }
+    line.players = PlayersText(entry);
     return line;
+}
+
+std::string ServerManager::PlayersText(const CServerInfo& entry) {
+    if (!entry.console || entry.processId == 0) return std::string();
+    // The server keeps one of its slots for itself.
+    const uint32_t fit = entry.config.game.maxPlayers > 0 ? entry.config.game.maxPlayers - 1 : 0;
+    const int32_t count = std::max<int32_t>(entry.console->Figures().playerCount, 0);
+    return std::to_string(count) + "/" + std::to_string(fit);
 }
 
 std::vector<StatusLine> ServerManager::StatusLines() const { return statusLines_; }
@@ -466,15 +489,17 @@ std::string ServerManager::StartByNames(const std::vector<std::string>& names) {
             indexes.push_back(found);
         }
     }
-    if (!indexes.empty()) {
-        const size_t before = servers.entries.size();
-        const bool completed = launcher.StartConfigurations(indexes, false);
-        ServerListChanged();
-        RefreshStopAllButtons();
-        answer += "Started or scheduled " + std::to_string(servers.entries.size() - before) + " server(s)" +
-                  (completed ? ".\n" : "; the rest was cancelled.\n");
-    }
+    if (!indexes.empty()) answer += StartConfigurations(indexes);
     return answer;
+}
+
+std::string ServerManager::StartConfigurations(const std::vector<size_t>& indexes) {
+    const size_t before = servers.entries.size();
+    const bool completed = launcher.StartConfigurations(indexes, false);
+    ServerListChanged();
+    RefreshStopAllButtons();
+    return "Started or scheduled " + std::to_string(servers.entries.size() - before) + " server(s)" +
+           (completed ? ".\n" : "; the rest was cancelled.\n");
 }
 
 GlobalOptionsForm ServerManager::OpenGlobalOptions() {

@@ -76,6 +76,7 @@ public:
     void CommandStopEmptyAndExit();
     void CommandStopAll();
     void CommandStopEmpty();
+    void CommandFront();
 
     // Servers (carried out by the launcher).
     int StartServerAt(size_t& index);
@@ -93,6 +94,8 @@ public:
     std::string ImportConfiguration(const std::string& mainFile, const std::string& batchFile, bool* ok = nullptr);
     // Starts the configurations with these names; returns one answer line per name.
     std::string StartByNames(const std::vector<std::string>& names);
+    // Starts (or schedules) the configurations at these indexes of `configs`; returns the summary line.
+    std::string StartConfigurations(const std::vector<size_t>& indexes);
 
     // The global options dialog: the form it opens with (the library switch cleared when the library
     // is absent), and its end. With ok, an out-of-range value keeps the dialog open (the check says
@@ -106,6 +109,8 @@ public:
     // not shown as running).
     static StatusLine MakeStatusLine(const CServerInfo& entry, ObservedStatus observed = ObservedStatus::AsLaunched);
     static std::string WindowTitle(uint32_t version);
+    // "players/places" of a running server with a console, else "".
+    static std::string PlayersText(const CServerInfo& entry);
     // Stores every store that was read in this run, in the fixed order.
     void StoreAll(ProgressSteps* progress);
     // The server list gained or lost an entry, or an entry got a new process (or lost it): the list

@@ -22,6 +22,9 @@ public:
     // identifier (never 0).
     virtual unsigned SetTimer(uint32_t periodMs, std::function<void()> task) = 0;
     virtual void KillTimer(unsigned id) = 0;
+    // On the loop thread: runs the tasks already queued, without waiting (after the loop ended, so
+    // that work posted before the end still gets done).
+    virtual void RunPending() {}
 };
 
 }  // namespace hm

@@ -1,0 +1,86 @@
+#include "ui/desktop_program.h"
+
+#include <QApplication>
+#include <QTimer>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/command_server.h"
+#include "app/program.h"
+#include "app/server_manager.h"
+#include "eventlog/jotwell_binding.h"
+#include "platform/clock.h"
+#include "ui/app_icon.h"
+#include "ui/main_window.h"
+#include "ui/presenter.h"
+#include "ui/qt_event_loop.h"
+
+namespace hm {
+
+namespace {
+
+std::atomic<bool> g_exitSignal{false};
+extern "C" void OnDesktopExitSignal(int) { g_exitSignal.store(true); }
+
+}  // namespace
+
+int RunDesktop(int argc, char** argv, JotwellBinding& jotwell, Registry& registry) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Haldmoor3"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(AppIcon());
+
+    QtEventLoop loop;
+    DialogPresenter presenter;
+    MainWindow window(presenter);
+
+    ManagerContext context;
+    context.clock = &RealClock();
+    context.loop = &loop;
+    context.view = &window;
+    context.jotwell = &jotwell;
+    context.registry = &registry;
+    context.timerPeriodMs = TimerPeriodSetting();
+    context.consoleTimeoutMs = ConsoleTimeoutSetting();
+
+    // A signal acts as "Exit", as in the headless program: servers keep running.
+    std::signal(SIGTERM, OnDesktopExitSignal);
+    std::signal(SIGINT, OnDesktopExitSignal);
+    std::signal(SIGHUP, OnDesktopExitSignal);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    if (jotwell.useGlobalJotwell()) jotwell.WriteGlobalLog("");
+    {
+        ServerManager manager(context);
+        window.Attach(&manager);
+        window.SetClosedHandler([] { QApplication::quit(); });
+        CommandServer commands(loop, manager);
+        if (!commands.Start(InstanceSocketPath())) {
+            std::fprintf(stderr, "Cannot open the command channel %s; --send will not reach this instance.\n",
+                         InstanceSocketPath().c_str());
+        }
+        QTimer signalWatch;
+        QObject::connect(&signalWatch, &QTimer::timeout, [&manager] {
+            if (g_exitSignal.exchange(false)) manager.CommandExit();
+        });
+        signalWatch.start(250);
+        manager.StartUp();
+        if (manager.initializationFailed()) window.RequestClose();
+        QApplication::exec();
+        signalWatch.stop();
+        commands.Stop();
+        window.hide();
+        manager.ShutDown();
+        window.Attach(nullptr);
+    }
+    if (jotwell.useGlobalJotwell()) {
+        jotwell.WriteGlobalLog("Haldmoor3 shutdown.");
+        RealClock().Sleep(300);
+    }
+    return 0;
+}
+
+}  // namespace hm
