@@ -8,9 +8,23 @@
 #  - "haldmoor3 --send stop-exit" stops every server and ends the program.
 # HM_DEMO_SECONDS keeps it running longer before the stop; HALDMOOR3_TIMER_MS sets the supervisor
 # period (1000 ms here instead of 15 s, so the demo does not take minutes).
+#
+# scripts/demo.sh --gui runs the same installation with the program's window on your display
+# (DISPLAY or WAYLAND_DISPLAY) and leaves it running until you close it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+gui=0
+case "${1:-}" in
+  "") ;;
+  --gui) gui=1 ;;
+  *) echo "usage: scripts/demo.sh [--gui]" >&2; exit 2 ;;
+esac
+if [ "$gui" = 1 ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  echo "demo.sh --gui: no display: neither DISPLAY nor WAYLAND_DISPLAY is set." >&2
+  echo "Run it in a desktop session, or run the headless demo: scripts/demo.sh" >&2
+  exit 1
+fi
 bash scripts/deps.sh
 bash scripts/build.sh build
 
@@ -33,6 +47,18 @@ if [ ! -f "$demo/cfg/KelvaneConfig.dat" ]; then
 fi
 
 cd "$demo"
+if [ "$gui" = 1 ]; then
+  echo "== haldmoor3 with its window in $demo =="
+  echo "The servers start within seconds. To stop them and end the program, press \"Stop & Exit\" in the"
+  echo "window, or in another terminal:"
+  echo "  cd $demo && HALDMOOR3_REGISTRY=$HALDMOOR3_REGISTRY XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR \\"
+  echo "    $bin/haldmoor3 --send stop-exit"
+  echo "(\"Exit\" leaves the servers running; the next start of the demo finds them again.)"
+  status=0
+  "$bin/haldmoor3" || status=$?
+  echo "== haldmoor3 ended (exit status $status); stores in $demo/cfg, logs in $demo/log =="
+  exit "$status"
+fi
 echo "== haldmoor3 --headless in $demo (event lines follow) =="
 "$bin/haldmoor3" --headless &
 pid=$!

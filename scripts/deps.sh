@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package that the build, the tests, the benchmarks and the demo need.
+# Installs every Debian package that the build, the tests, the benchmarks and the demo need
+# (the X server, window tools and screenshot tool are for scripts/gui-smoke.sh).
 # Idempotent: when everything is present it only checks and returns.
 set -euo pipefail
 
@@ -13,6 +14,7 @@ packages=(
   libspdlog-dev
   procps psmisc
   clang libclang-rt-14-dev
+  xvfb xauth xdotool x11-utils imagemagick
 )
 
 missing=()

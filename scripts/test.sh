@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test; then builds and runs them all once more
-# under AddressSanitizer and UndefinedBehaviorSanitizer, and the threaded tests under ThreadSanitizer.
+# under AddressSanitizer and UndefinedBehaviorSanitizer, and the threaded tests under ThreadSanitizer;
+# then a short run of every fuzz target, and last the program with its window in Xvfb.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -52,4 +53,12 @@ if [ "${HM_SKIP_FUZZ:-0}" != "1" ]; then
   else
     echo "skipped: clang++ is not installed"
   fi
+fi
+
+# The real program with its window in a private X server: servers start, the window shows, a
+# screenshot lands in build/ui-shots/desktop.png, and "stop-exit" ends it all. HM_SKIP_GUI_SMOKE=1
+# leaves it out.
+if [ "${HM_SKIP_GUI_SMOKE:-0}" != "1" ]; then
+  echo "== desktop smoke test (Xvfb) =="
+  bash scripts/gui-smoke.sh build
 fi
