@@ -77,7 +77,7 @@ void ServerManager::StartUp() {
     events.AddEvent("Haldmoor3 configuration: %s", folder.c_str());
     events.AddEvent("Initializing...");
     std::unique_ptr<ProgressSteps> progress = view_.CreateProgress();
-    if (progress) progress->Setup("Initializing Haldmoor", 12);
+    if (progress) progress->Setup("Initializing Haldmoor3", 12);
 
     if (!RunStartUpSteps(progress.get())) {
         // 24: a failed initialisation ends the run right after the sequence.

@@ -257,7 +257,7 @@ bool CGameInstallation::ReadInfo(ArchiveReader& ar, ProgressSteps* progress) {
     auto step = [&](const char* text) {
         if (progress) progress->Step(text);
     };
-    step("Loading Kelvane excecutable info...");
+    step("Loading Kelvane executable info...");
     if (!ReadGameFileList(ar, executables_)) return !ar.Failed();
     step("Loading Kelvane mission info...");
     if (!ReadMissionList(ar, missions_)) return !ar.Failed();
@@ -281,7 +281,7 @@ void CGameInstallation::WriteInfo(ArchiveWriter& ar, ProgressSteps* progress) co
     auto step = [&](const char* text) {
         if (progress) progress->Step(text);
     };
-    step("Storing Kelvane excecutable info...");
+    step("Storing Kelvane executable info...");
     WriteGameFileList(ar, executables_);
     step("Storing Kelvane mission info...");
     WriteMissionList(ar, missions_);

@@ -3,6 +3,7 @@
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QVBoxLayout>
 
 #include "app/server_manager.h"
@@ -25,15 +26,22 @@ AboutDialog::AboutDialog(const QString& configFolder, QWidget* parent) : QDialog
                        "follows their remote consoles and players, restarts crashed or hung servers and "
                        "keeps their weekly schedules.</p>"
                        "<p>Copyright &copy; %4.</p>"
-                       "<p>Configuration folder:<br><tt>%5</tt></p>")
+                       "<p>Configuration folder:</p>")
             .arg((v >> 16) & 0xFF)
             .arg((v >> 8) & 0xFF)
             .arg(v & 0xFF)
-            .arg(QString::fromLatin1(ServerManager::kAuthorCredit), configFolder.toHtmlEscaped()));
+            .arg(QString::fromLatin1(ServerManager::kAuthorCredit)));
     text->setWordWrap(true);
     text->setTextInteractionFlags(Qt::TextSelectableByMouse);
     text->setMinimumWidth(text->fontMetrics().averageCharWidth() * 52);
-    top->addWidget(text, 1);
+    auto* texts = new QVBoxLayout;
+    texts->addWidget(text);
+    // A path can be longer than any line: a field shows it whole, scrolls and can be copied.
+    auto* folder = new QLineEdit(configFolder);
+    folder->setReadOnly(true);
+    folder->setCursorPosition(0);
+    texts->addWidget(folder);
+    top->addLayout(texts, 1);
     layout->addLayout(top);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);

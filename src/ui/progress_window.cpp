@@ -3,8 +3,10 @@
 #include <QApplication>
 #include <QLabel>
 #include <QProgressBar>
+#include <QHBoxLayout>
 #include <QVBoxLayout>
 
+#include "ui/app_icon.h"
 #include "ui/text_codec.h"
 
 namespace hm {
@@ -18,12 +20,24 @@ ProgressWindow::Observer& TheObserver() {
 
 void ProgressWindow::SetObserver(Observer observer) { TheObserver() = std::move(observer); }
 
-ProgressWindow::ProgressWindow(QWidget* parent) : QDialog(parent), bar_(new QProgressBar), text_(new QLabel) {
+ProgressWindow::ProgressWindow(QWidget* parent)
+    : QDialog(parent), heading_(new QLabel), bar_(new QProgressBar), text_(new QLabel) {
     setWindowTitle(QStringLiteral("Haldmoor3 loading..."));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(18, 18, 18, 18);
     layout->setSpacing(10);
+    // The caption also inside the window: some desktops show no title bar on small windows.
+    auto* top = new QHBoxLayout;
+    auto* icon = new QLabel;
+    icon->setPixmap(AppIcon().pixmap(32, 32));
+    top->addWidget(icon);
+    QFont bold = heading_->font();
+    bold.setBold(true);
+    bold.setPointSizeF(bold.pointSizeF() * 1.15);
+    heading_->setFont(bold);
+    top->addWidget(heading_, 1);
+    layout->addLayout(top);
     text_->setMinimumWidth(text_->fontMetrics().averageCharWidth() * 48);
     layout->addWidget(text_);
     layout->addWidget(bar_);
@@ -37,6 +51,7 @@ ProgressWindow::~ProgressWindow() = default;
 
 void ProgressWindow::Setup(const std::string& caption, int steps) {
     setWindowTitle(ToQt(caption));
+    heading_->setText(ToQt(caption));
     bar_->setRange(0, steps);
     bar_->setValue(0);
     text_->clear();

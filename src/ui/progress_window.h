@@ -37,6 +37,7 @@ private:
     void Pump();
     void Notify(const std::string& record);
 
+    QLabel* heading_;
     QProgressBar* bar_;
     QLabel* text_;
 };

@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QPainter>
 #include <QPixmap>
+#include <QStyledItemDelegate>
 
 #include "ui/text_codec.h"
 
@@ -19,6 +20,17 @@ qlonglong LeadingNumber(const QString& text) {
     }
     return n;
 }
+
+// Whole lines are selected, so the dotted frame around the one current cell means nothing here.
+class NoFocusFrame : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QStyleOptionViewItem plain(option);
+        plain.state &= ~QStyle::State_HasFocus;
+        QStyledItemDelegate::paint(painter, plain, index);
+    }
+};
 
 class LineItem : public QTableWidgetItem {
 public:
@@ -59,6 +71,7 @@ StatusList::StatusList(QWidget* parent) : QTableWidget(0, kColumns, parent) {
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setShowGrid(true);
+    setItemDelegate(new NoFocusFrame(this));
     setWordWrap(false);
     setContextMenuPolicy(Qt::CustomContextMenu);
     verticalHeader()->hide();

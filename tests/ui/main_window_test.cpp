@@ -70,7 +70,7 @@ TEST_F(MainWindowTest, StartUpShowsProgressAloneThenTheRunningServersListAndThei
     EXPECT_FALSE(mainWindowSeen);
     EXPECT_FALSE(progressHidden);
     ASSERT_FALSE(records.empty());
-    EXPECT_EQ(records.front(), "caption: Initializing Haldmoor");
+    EXPECT_EQ(records.front(), "caption: Initializing Haldmoor3");
     EXPECT_EQ(records.back(), "step: Finished!");
     std::vector<std::string> inOrder;
     for (const char* step : {"step: Determine network info...", "step: Updating Kelvane 3 file info...",

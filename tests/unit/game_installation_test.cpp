@@ -303,7 +303,7 @@ TEST_F(InstallationTest, CacheRoundTripSkipsReadingUnchangedArchives) {
         first->RefreshInstallation();
         ASSERT_TRUE(first->StoreInstallationInfo(config, &stored));
     }
-    EXPECT_EQ(stored.steps, (std::vector<std::string>{"Storing Kelvane excecutable info...",
+    EXPECT_EQ(stored.steps, (std::vector<std::string>{"Storing Kelvane executable info...",
                                                       "Storing Kelvane mission info...",
                                                       "Storing Kelvane network info...",
                                                       "Storing Kelvane online info..."}));
@@ -311,7 +311,7 @@ TEST_F(InstallationTest, CacheRoundTripSkipsReadingUnchangedArchives) {
     auto second = Make();
     EXPECT_EQ(second->LoadInstallationInfo(config, &loaded), StoreLoad::Loaded);
     EXPECT_EQ(loaded.steps.size(), 4u);
-    EXPECT_EQ(loaded.steps[0], "Loading Kelvane excecutable info...");
+    EXPECT_EQ(loaded.steps[0], "Loading Kelvane executable info...");
     EXPECT_EQ(Titles(second->Missions()), std::vector<std::string>{"Haven"});
     second->RefreshInstallation();
     EXPECT_EQ(reads, 0);
