@@ -16,6 +16,7 @@
 #include "servers/dialog_state.h"
 #include "ui/event_list_view.h"
 #include "ui/status_list.h"
+#include "ui/text_codec.h"
 #include "ui_harness.h"
 
 namespace hm::ui_test {
@@ -161,6 +162,24 @@ TEST_F(WindowPartsTest, AboutHoldsTheSettingsFlagAndHelpOpensTheMainWindowPage) 
     QDesktopServices::unsetUrlHandler("file");
     ASSERT_EQ(catcher.urls.size(), 1) << presenter.messages.join("; ").toStdString();
     EXPECT_TRUE(catcher.urls[0].toLocalFile().endsWith("/help/11-main-window.html"));
+}
+
+// Texts cross into the window in Windows-1252 and back; filters of the stores' form become Qt's.
+TEST(WindowText, Windows1252BothWaysAndFileFiltersInQtForm) {
+    std::string every;
+    for (int byte = 1; byte < 256; ++byte) every.push_back(static_cast<char>(byte));
+    EXPECT_EQ(FromQt(ToQt(every)), every);
+    EXPECT_EQ(ToQt("\x80 \x9f \xe9"), QString::fromUtf8("\u20ac \u0178 \u00e9"));
+    QString bad;
+    EXPECT_FALSE(FromQt(QString::fromUtf8("Pilot \u03a9"), &bad).has_value());
+    EXPECT_EQ(bad, QString::fromUtf8("\u03a9"));
+
+    const std::pair<const char*, const char*> filters[] = {
+        {"Config files (*.cfg)|*.cfg|All files (*.*)|*.*||", "Config files (*.cfg);;All files (*)"},
+        {"Batch files|*.bat;*.cmd||", "Batch files (*.bat *.cmd)"},
+        {"", ""},
+    };
+    for (const auto& [stored, qt] : filters) EXPECT_EQ(QtFileFilter(stored), QString(qt)) << stored;
 }
 
 }  // namespace
