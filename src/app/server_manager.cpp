@@ -200,6 +200,7 @@ void ServerManager::ShutDown() {
         ctx_.loop->KillTimer(supervisorTimer);
         supervisorTimer = 0;
     }
+    players.StopWriter();  // the player records' pending work; the store below writes what is left
 
     // 4.
     std::unique_ptr<ProgressSteps> progress = view_.CreateProgress();
@@ -279,7 +280,7 @@ bool ServerManager::InitializeInstallation(ProgressSteps* progress) {
 void ServerManager::SupervisorTick() {
     const Tick start = clock_.TickCount();
     supervisor.Tick();
-    players.SaveIfDue();  // new addresses of the last moments reach PlayerInfo.txt
+    players.SaveIfDueSoon();  // new addresses of the last moments reach PlayerInfo.txt
     // Player counts change between passes without any other change of the line.
     for (const auto& held : servers.entries) {
         const CServerInfo& entry = *held;

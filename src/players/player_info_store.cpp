@@ -144,6 +144,39 @@ bool PlayerInfoStore::SaveIfDue(bool force) {
     return WriteTextFile(now);
 }
 
+PlayerInfoStore::~PlayerInfoStore() { StopWriter(); }
+
+void PlayerInfoStore::SaveIfDueSoon() {
+    std::lock_guard<std::mutex> guard(writerLock_);
+    if (writerStopped_) return;
+    if (!writer_.joinable()) writer_ = std::thread([this] { WriterLoop(); });
+    writerWanted_ = true;
+    writerWake_.notify_one();
+}
+
+void PlayerInfoStore::StopWriter() {
+    std::thread writer;
+    {
+        std::lock_guard<std::mutex> guard(writerLock_);
+        writerStopped_ = true;
+        writer = std::move(writer_);
+    }
+    writerWake_.notify_one();
+    if (writer.joinable()) writer.join();
+}
+
+void PlayerInfoStore::WriterLoop() {
+    std::unique_lock<std::mutex> lock(writerLock_);
+    for (;;) {
+        writerWake_.wait(lock, [this] { return writerWanted_ || writerStopped_; });
+        if (writerStopped_) return;
+        writerWanted_ = false;
+        lock.unlock();
+        SaveIfDue(false);
+        lock.lock();
+    }
+}
+
 void PlayerInfoStore::SetTextPath(const std::string& path) {
     std::lock_guard<std::mutex> guard(lock_);
     textPath_ = path;

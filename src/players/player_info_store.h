@@ -17,7 +17,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -66,6 +68,7 @@ public:
     static constexpr uint32_t kTextPeriodMs = 10000;  // least time between two text file rewrites
 
     explicit PlayerInfoStore(Clock& clock);
+    ~PlayerInfoStore();
 
     // Finds the record of name ignoring case (a new one is appended when there is none) and adds the
     // address to it. 1 when the address was new for that name, else 0.
@@ -78,6 +81,12 @@ public:
     // Rewrites the text file when a change waits for it and its period has passed, or at once with
     // force. True when nothing waits or the file was written.
     bool SaveIfDue(bool force = false);
+    // SaveIfDue carried out on a writer thread of the store's own (started by the first call), so the
+    // caller, the supervisor's pass on the user-interface thread, never waits for a large file (a
+    // rewrite of 100 000 records takes about a tenth of a second, most of it the flush to disk). Never
+    // blocks. After StopWriter it does nothing: Store writes what is left.
+    void SaveIfDueSoon();
+    void StopWriter();
 
     // Sets the text path to logFolder + "PlayerInfo.txt" and reads the store file of configFolder.
     // Absent: the store stays empty. Damaged: what was read completely is kept and the file set aside
@@ -120,6 +129,13 @@ private:
     uint32_t lastTextTick_ = 0;
 
     StoreFileState fileState_;  // user-interface thread only, like Load and Store
+
+    void WriterLoop();
+    std::mutex writerLock_;     // guards the writer's thread handle and the two flags below
+    std::condition_variable writerWake_;
+    std::thread writer_;
+    bool writerWanted_ = false;
+    bool writerStopped_ = false;
 };
 
 }  // namespace hm

@@ -401,6 +401,24 @@ TEST(PlayerInfoStore, TextFileIsRewrittenAtMostOncePerPeriod) {
     EXPECT_EQ(lines(), 2);
     EXPECT_TRUE(store.Store(config, nullptr));
     EXPECT_EQ(lines(), 3) << "a store writes what waits";
+
+    // The same from the supervisor's pass, on the store's writer thread; after StopWriter only a store
+    // writes.
+    store.Update("D", "10.0.0.4");
+    EXPECT_TRUE(store.Save());
+    clock.Advance(PlayerInfoStore::kTextPeriodMs);
+    store.SaveIfDueSoon();
+    for (int i = 0; i < 500 && lines() < 4; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(lines(), 4) << "the writer thread writes what is due";
+    store.StopWriter();
+    store.Update("E", "10.0.0.5");
+    EXPECT_TRUE(store.Save());
+    clock.Advance(PlayerInfoStore::kTextPeriodMs);
+    store.SaveIfDueSoon();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(lines(), 4) << "a stopped writer writes nothing";
+    EXPECT_TRUE(store.Store(config, nullptr));
+    EXPECT_EQ(lines(), 5);
 }
 
 }  // namespace
