@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTest>
 
 #include <thread>
@@ -16,6 +17,7 @@
 #include "platform/local_channel.h"
 #include "servers/server_config_array.h"
 #include "ui/progress_window.h"
+#include "ui/start_dialog.h"
 #include "ui/status_list.h"
 #include "ui_harness.h"
 
@@ -174,6 +176,20 @@ TEST_F(MainWindowTest, StartUpShowsProgressAloneThenTheRunningServersListAndThei
     EXPECT_FALSE(Button(*window, "stopAll")->isEnabled());
     EXPECT_FALSE(Button(*window, "stopEmpty")->isEnabled());
     EXPECT_TRUE(GameServerProcesses().empty());
+
+    // "Start server(s)..." lists the configurations and starts the chosen one.
+    presenter.onExec = [&](QDialog& dialog) {
+        auto* chooser = dynamic_cast<StartDialog*>(&dialog);
+        if (!chooser) return static_cast<int>(QDialog::Rejected);
+        EXPECT_EQ(chooser->list()->rowCount(), 2);
+        chooser->list()->selectRow(1);
+        chooser->StartSelected();
+        return chooser->result();
+    };
+    QTest::mouseClick(Button(*window, "startServers"), Qt::LeftButton);
+    EXPECT_TRUE(WaitForRunningServers(1));
+    EXPECT_EQ(list->rowCount(), 1);
+    EXPECT_EQ(list->item(0, 1)->text(), "Oasis CTF");
 }
 
 TEST_F(MainWindowTest, ExitKeepsTheServersForTheNextStartAndStopAndExitLeavesNone) {
@@ -211,10 +227,18 @@ TEST_F(MainWindowTest, ExitKeepsTheServersForTheNextStartAndStopAndExitLeavesNon
     }
     EXPECT_TRUE(window->isVisible());
     EXPECT_FALSE(window->isMinimized());
+    commands.Stop();
 
+    // The window's close box is "Exit" too.
+    window->close();
+    ASSERT_TRUE(WaitFor([&] { return closed; }));
+    Close();
+    EXPECT_EQ(GameServerProcesses(), running);
+
+    Open();
+    StartUp();
     QTest::mouseClick(Button(*window, "stopExit"), Qt::LeftButton);
     ASSERT_TRUE(WaitFor([&] { return closed; }));
-    commands.Stop();
     Close();
     EXPECT_TRUE(GameServerProcesses().empty());
 }
