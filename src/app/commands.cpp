@@ -49,7 +49,9 @@ std::string UsageText() {
            "  --send       hand a command to the running instance and print its answer:\n"
            "               exit, stop-exit, stop-empty-exit, stop-all, stop-empty, status,\n"
            "               start NAME..., stop PORT..., import MAIN [--batch FILE],\n"
-           "               stats (supervisor pass times and counts)\n";
+           "               stats (supervisor pass times and counts),\n"
+           "               config-list, config-export FILE, config-import FILE\n"
+           "               (server configurations as a text file, one [Server NAME] section each)\n";
 }
 
 namespace {
@@ -91,6 +93,9 @@ constexpr CommandForm kCommands[] = {
     {"start", 1, kAny, "start NAME..."},
     {"stop", 1, kAny, "stop PORT..."},
     {"import", 1, 3, "import MAIN [--batch FILE]"},
+    {"config-list", 0, 0, "config-list"},
+    {"config-export", 1, 1, "config-export FILE"},
+    {"config-import", 1, 1, "config-import FILE"},
 };
 
 }  // namespace
@@ -140,6 +145,9 @@ std::string Dispatch(ServerManager& manager, const std::vector<std::string>& wor
                "player records\t" + std::to_string(manager.players.Count()) + "\n";
     }
     if (verb == "start") return manager.StartByNames(args);
+    if (verb == "config-list") return manager.ConfigListText();
+    if (verb == "config-export") return manager.ExportConfigurations(args[0]);
+    if (verb == "config-import") return manager.ImportConfigurations(args[0]);
     if (verb == "import") {
         // import MAIN [--batch FILE]
         if (args[0].empty()) return "Error: import needs the main configuration file.\n";

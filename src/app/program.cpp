@@ -156,7 +156,7 @@ int RunProgram(int argc, char** argv, DesktopFrontEnd desktop) {
     if (anotherInstance) {
         std::vector<std::string> words = args.send.empty() ? std::vector<std::string>{"front"} : args.send;
         // File names are the sender's: the running instance may stand in another folder.
-        if (words[0] == "import") {
+        if (words[0] == "import" || words[0] == "config-export" || words[0] == "config-import") {
             for (size_t i = 1; i < words.size(); ++i) {
                 if (words[i] != "--batch" && !words[i].empty() && words[i][0] != '/') {
                     words[i] = fs::CurrentDirectory() + "/" + words[i];

@@ -9,7 +9,9 @@
 #include "launch/server_import.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "servers/config_text.h"
 #include "servers/dialog_state.h"
+#include "servers/game_config_text.h"
 #include "supervision/remote_console_client.h"
 
 namespace hm {
@@ -545,6 +547,61 @@ std::string ServerManager::ImportConfiguration(const std::string& mainFile, cons
     if (ok) *ok = appended;
     if (!result.empty() && result.back() != '\n') result += '\n';
     return result;
+}
+
+}  // namespace hm
+
+namespace hm {
+
+std::string ServerManager::ConfigListText() const {
+    std::string text = "Index\tName\tPort\tMission\tGame type\tScheduled\n";
+    for (size_t i = 0; i < configs.configs.size(); ++i) {
+        const CServerConfig& config = configs.configs[i];
+        text += std::to_string(i + 1) + "\t" + config.game.gameName + "\t" + std::to_string(config.launch.serverPort) +
+                "\t" + config.game.missionTitle + "\t" + config.game.scriptName + "\t" +
+                (config.schedule.enabled ? "Yes" : "No") + "\n";
+    }
+    return text;
+}
+
+std::string ServerManager::ExportConfigurations(const std::string& path) {
+    const std::string text = ConfigsToText(configs.configs);
+    fs::AtomicFileWriter file;
+    if (!file.Open(path) || !file.Write(text.data(), text.size()) || !file.Commit()) {
+        return "Error: Cannot write " + path + " (" + file.reason() + ").\n";
+    }
+    return "Exported " + std::to_string(configs.configs.size()) + " server configuration(s) to " + path + ".\n";
+}
+
+std::string ServerManager::ImportConfigurations(const std::string& path) {
+    if (!configsLoaded_) return "Error: the server configurations were not loaded; nothing was imported.\n";
+    // A dialog works on copies and indexes of the list; it must not find the list changed under it.
+    if (settingsDialogOpen) return "Error: a settings dialog is open; close it before importing configurations.\n";
+    std::string text;
+    const fs::ReadResult read = fs::ReadFileLimited(path, kConfigTextLimit, text);
+    if (!read.ok()) return "Error: " + CannotReadMessage(path, read) + "\n";
+    std::vector<CServerConfig> imported;
+    std::vector<ConfigTextError> errors;
+    if (!ConfigsFromText(text, configs.globalOptions, imported, errors)) {
+        std::string answer;
+        for (const ConfigTextError& error : errors) answer += ConfigTextErrorLine(error) + "\n";
+        return answer + "Error: nothing was imported.\n";
+    }
+    const size_t total = imported.size();
+    const ConfigMergeCount count = MergeConfigs(configs.configs, std::move(imported));
+    events.AddEvent("Imported %zu server configuration(s) from %s.", total, path.c_str());
+    std::string answer = "Imported " + std::to_string(total) + " server configuration(s): " +
+                         std::to_string(count.replaced) + " replaced, " + std::to_string(count.added) + " added.\n";
+    if (total == 0) return answer;
+    configs.globalOptions.antiCheat = nicknameRules.Get();  // as every store writes it
+    if (!configs.Store(systemInfo.configFolder, nullptr)) {
+        const std::string reason = configs.FileState().writeFailure;
+        ReportWrite(configs.FileState(), CServerConfigArray::kFileName);
+        return "Error: " + std::string(CServerConfigArray::kFileName) + " could not be written" +
+               (reason.empty() ? std::string() : " (" + reason + ")") +
+               "; the imported configurations are kept and the next store tries again.\n" + answer;
+    }
+    return answer;
 }
 
 }  // namespace hm

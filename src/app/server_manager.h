@@ -97,6 +97,16 @@ public:
     // Starts (or schedules) the configurations at these indexes of `configs`; returns the summary line.
     std::string StartConfigurations(const std::vector<size_t>& indexes);
 
+    // The server configurations without the server list dialog (the commands config-list,
+    // config-export and config-import). The list: a header and one tab-separated line per configuration.
+    // The export writes every configuration as text (config_text.h) through a temporary file. The
+    // import reads such a file of at most 1 MiB, all or nothing, through the dialog's rules, takes the
+    // records in (same name replaces, new name appends) and stores the configurations at once; it is
+    // refused while a settings dialog edits them. Answers that begin with "Error:" report a failure.
+    std::string ConfigListText() const;
+    std::string ExportConfigurations(const std::string& path);
+    std::string ImportConfigurations(const std::string& path);
+
     // The global options dialog: the form it opens with (the library switch cleared when the library
     // is absent), and its end. With ok, an out-of-range value keeps the dialog open (the check says
     // which); otherwise the options are taken over. Either way the switch of the global log follows the
