@@ -273,16 +273,14 @@ void ConsoleDialog::RemoveSelected() {
 }
 
 void ConsoleDialog::CheckAndAccept() {
-    if (passwordField_->isModified()) {
-        QString bad;
-        const std::optional<std::string> password = FromQt(passwordField_->text(), &bad);
-        if (!password) {
-            context_.presenter.Message(this, CannotHold(QStringLiteral("password"), bad));
-            passwordField_->setFocus();
-            return;
-        }
-        password_ = *password;
+    QString bad;
+    const std::optional<std::string> password = FromQt(passwordField_->text(), &bad);
+    if (!password) {
+        context_.presenter.Message(this, CannotHold(QStringLiteral("password"), bad));
+        passwordField_->setFocus();
+        return;
     }
+    password_ = *password;
     const ConsoleCheck check = CheckConsoleForm(Form());
     if (!check.ok()) {
         context_.presenter.Message(this, ToQt(check.message));

@@ -37,7 +37,7 @@ private:
     void CheckAndAccept();
 
     EditorContext& context_;
-    std::string password_;                  // as the record holds it, until the field is edited
+    std::string password_;                  // the field's text as OK took it
     std::vector<std::string> autoCommands_; // the list's lines as the record holds them
     QLineEdit* passwordField_;
     QLineEdit* port_;
