@@ -1,10 +1,8 @@
 // The scheduler, game tracker and console editors as the operator drives them: what Set, Add and
 // Remove do and when they can be pressed, the checks of OK that keep the dialog open, Enter and Esc,
-// the help pages, and what reaches the configuration through OK (and what Cancel leaves alone).
-#include <QApplication>
+// and what reaches the configuration through OK (and what Cancel leaves alone).
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QListWidget>
@@ -12,7 +10,6 @@
 #include <QSpinBox>
 #include <QTest>
 #include <QTimeEdit>
-#include <QUrl>
 
 #include <cstdlib>
 #include <ctime>
@@ -26,15 +23,6 @@
 #include "ui_harness.h"
 
 namespace hm::ui_test {
-
-// Catches the help page the editors open in the browser.
-class PageCatcher : public QObject {
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl& url) { urls << url; }
-};
 
 namespace {
 
@@ -305,30 +293,5 @@ TEST_F(EditorsTest, ConsoleEnableRulesMinutesRangeAndTheLibrarySwitch) {
     EXPECT_EQ(config.console.autoCommands, (std::vector<std::string>{"say Welcome to the server!", "$rehash"}));
 }
 
-TEST_F(EditorsTest, EachEditorsHelpButtonOpensItsPage) {
-    const char* source = std::getenv("HM_SOURCE_DIR");
-    setenv("HALDMOOR3_HELP_DIR", (std::string(source ? source : ".") + "/help").c_str(), 1);
-    CServerConfig config;
-    SchedulerDialog scheduler(config, context);
-    TrackersDialog trackers(config, context);
-    ConsoleDialog console(config, context);
-    const std::pair<QDialog*, const char*> pages[] = {
-        {&scheduler, "/help/05-scheduler.html"},
-        {&trackers, "/help/07-trackers.html"},
-        {&console, "/help/04-console-and-logging.html"},
-    };
-    PageCatcher catcher;
-    QDesktopServices::setUrlHandler("file", &catcher, "open");
-    for (const auto& [dialog, page] : pages) {
-        catcher.urls.clear();
-        QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Help), Qt::LeftButton);
-        ASSERT_EQ(catcher.urls.size(), 1) << page;
-        EXPECT_TRUE(catcher.urls[0].toLocalFile().endsWith(page)) << page;
-    }
-    QDesktopServices::unsetUrlHandler("file");
-}
-
 }  // namespace
 }  // namespace hm::ui_test
-
-#include "editors_schedule_trackers_console_test.moc"
