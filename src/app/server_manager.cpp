@@ -496,6 +496,13 @@ std::string ServerManager::StartByNames(const std::vector<std::string>& names) {
     return answer;
 }
 
+bool ServerManager::StoreConfigurations() {
+    if (!configsLoaded_) return false;
+    const bool stored = configs.Store(systemInfo.configFolder, nullptr);
+    ReportWrite(configs.FileState(), CServerConfigArray::kFileName);
+    return stored;
+}
+
 std::string ServerManager::StartConfigurations(const std::vector<size_t>& indexes) {
     const size_t before = servers.entries.size();
     const bool completed = launcher.StartConfigurations(indexes, false);

@@ -94,6 +94,9 @@ public:
     std::string ImportConfiguration(const std::string& mainFile, const std::string& batchFile, bool* ok = nullptr);
     // Starts the configurations with these names; returns one answer line per name.
     std::string StartByNames(const std::vector<std::string>& names);
+    // Writes the configurations with the global options (after the server list changed them); false
+    // when they were never read in this run or the write failed (said in the event list).
+    bool StoreConfigurations();
     // Starts (or schedules) the configurations at these indexes of `configs`; returns the summary line.
     std::string StartConfigurations(const std::vector<size_t>& indexes);
 

@@ -36,6 +36,7 @@ int RunDesktop(int argc, char** argv, JotwellBinding& jotwell, Registry& registr
     QtEventLoop loop;
     DialogPresenter presenter;
     MainWindow window(presenter);
+    window.SetJotwellPresent(jotwell.jotwellPresent());
 
     ManagerContext context;
     context.clock = &RealClock();

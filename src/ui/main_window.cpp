@@ -22,9 +22,12 @@
 #include "ui/app_icon.h"
 #include "ui/event_list_view.h"
 #include "ui/help.h"
+#include "ui/port_dialog.h"
 #include "ui/presenter.h"
 #include "ui/progress_window.h"
-#include "ui/start_dialog.h"
+#include "ui/server_config_dialog.h"
+#include "ui/server_files_dialog.h"
+#include "ui/server_list_dialog.h"
 #include "ui/status_list.h"
 #include "ui/text_codec.h"
 
@@ -261,7 +264,10 @@ void MainWindow::MessageBox(const std::string& text) { presenter_.Message(this, 
 bool MainWindow::AskYesNo(const std::string& question) { return presenter_.AskYesNo(this, ToQt(question)); }
 
 PortAnswer MainWindow::AskPort(const std::string& message, unsigned nextFree, unsigned& chosen) {
-    return presenter_.AskPort(this, ToQt(message), nextFree, chosen);
+    PortDialog dialog(ToQt(message), nextFree, this);
+    if (presenter_.Exec(dialog) != QDialog::Accepted) return PortAnswer::CancelAll;
+    chosen = dialog.port();
+    return PortAnswer::UsePort;
 }
 
 bool MainWindow::PickFile(const std::string& title, const std::string& filter, std::string& chosen) {
@@ -291,8 +297,29 @@ void MainWindow::Repaint() { update(); }
 
 void MainWindow::StartServers() {
     if (!manager_) return;
-    StartDialog dialog(*manager_, this);
+    ServerListDialog dialog(
+        *manager_, presenter_, [this](CServerConfig& config) { return EditConfiguration(config); },
+        [this] { ImportConfiguration(); }, this);
     presenter_.Exec(dialog);
+}
+
+bool MainWindow::EditConfiguration(CServerConfig& config) {
+    EditorContext context{presenter_, jotwellPresent_, manager_ ? &manager_->installation : nullptr};
+    ServerConfigDialog dialog(config, context, this);
+    if (presenter_.Exec(dialog) != QDialog::Accepted) return false;
+    config = dialog.edited();
+    return true;
+}
+
+void MainWindow::ImportConfiguration() {
+    if (!manager_) return;
+    ServerFilesDialog files(presenter_, this);
+    if (presenter_.Exec(files) != QDialog::Accepted) return;
+    const InstallationNames names(manager_->installation);
+    const InformationBox inform = [this](const std::string& text) { presenter_.Message(this, ToQt(text)); };
+    const ConfigurationEditor confirm = [this](CServerConfig& config) { return EditConfiguration(config); };
+    if (ImportServerFiles(manager_->configs.configs, names, files.paths(), inform, confirm) == ServerImportResult::Imported)
+        manager_->StoreConfigurations();
 }
 
 void MainWindow::StopSelectedServers() {

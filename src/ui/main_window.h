@@ -21,6 +21,7 @@ class QSystemTrayIcon;
 
 namespace hm {
 
+class CServerConfig;
 class EventListView;
 class ServerManager;
 class StatusList;
@@ -39,6 +40,8 @@ public:
     void SetGlobalOptionsHandler(std::function<void()> handler);
     // Whether minimising goes to the notification area (default: when the desktop has one).
     void SetTrayAvailable(bool available) { trayAvailable_ = available; }
+    // Whether the logging library was found at start-up (the editors offer its switch only then).
+    void SetJotwellPresent(bool present) { jotwellPresent_ = present; }
 
     // ManagerView
     void EventLineAdded(const std::string& line) override;
@@ -61,6 +64,11 @@ public:
 
     // The operator's commands (buttons and menus).
     void StartServers();
+    // The configuration dialog on a record; true when the operator pressed OK (the record is edited).
+    bool EditConfiguration(CServerConfig& config);
+    // The server files dialog and the import chain; the configuration is appended and stored when the
+    // operator confirms it in the configuration dialog.
+    void ImportConfiguration();
     void StopSelectedServers();
     void ShowAbout();
     void OpenHelp();
@@ -96,6 +104,7 @@ private:
     std::function<void()> closed_;
     std::function<void()> globalOptions_;
     bool trayAvailable_;
+    bool jotwellPresent_ = false;
     bool startedUp_ = false;   // the start-up sequence has shown the window
     bool closeRequested_ = false;
 };

@@ -2,7 +2,6 @@
 
 #include <QDialog>
 #include <QFileDialog>
-#include <QInputDialog>
 #include <QMessageBox>
 #include <QStringList>
 
@@ -21,14 +20,6 @@ void DialogPresenter::Message(QWidget* parent, const QString& text) {
 bool DialogPresenter::AskYesNo(QWidget* parent, const QString& question) {
     return QMessageBox::question(parent, kCaption, question, QMessageBox::Yes | QMessageBox::No) ==
            QMessageBox::Yes;
-}
-
-PortAnswer DialogPresenter::AskPort(QWidget* parent, const QString& message, unsigned nextFree, unsigned& chosen) {
-    bool ok = false;
-    const int port = QInputDialog::getInt(parent, kCaption, message, static_cast<int>(nextFree), 1024, 65535, 1, &ok);
-    if (!ok) return PortAnswer::CancelAll;
-    chosen = static_cast<unsigned>(port);
-    return PortAnswer::UsePort;
 }
 
 bool DialogPresenter::PickFile(QWidget* parent, const QString& title, const QString& filter, QString& chosen) {

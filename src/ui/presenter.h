@@ -1,5 +1,5 @@
-// What the windows ask of the operator, behind one small interface: message boxes, questions, the
-// port-clash question, file pickers and modal dialogs.
+// What the windows ask of the operator, behind one small interface: message boxes, questions, file
+// pickers and modal dialogs.
 //
 // The desktop program uses DialogPresenter (real modal boxes); tests put a recording presenter in its
 // place, so nothing blocks. GUI thread only.
@@ -9,7 +9,6 @@
 
 #include <string>
 
-#include "launch/port_search.h"
 
 class QDialog;
 class QWidget;
@@ -21,7 +20,6 @@ public:
     virtual ~UiPresenter() = default;
     virtual void Message(QWidget* parent, const QString& text) = 0;
     virtual bool AskYesNo(QWidget* parent, const QString& question) = 0;
-    virtual PortAnswer AskPort(QWidget* parent, const QString& message, unsigned nextFree, unsigned& chosen) = 0;
     // `filter` in Qt's form (see QtFileFilter). False for cancel.
     virtual bool PickFile(QWidget* parent, const QString& title, const QString& filter, QString& chosen) = 0;
     // Runs a modal dialog; returns its result code (QDialog::Accepted or Rejected).
@@ -32,7 +30,6 @@ class DialogPresenter : public UiPresenter {
 public:
     void Message(QWidget* parent, const QString& text) override;
     bool AskYesNo(QWidget* parent, const QString& question) override;
-    PortAnswer AskPort(QWidget* parent, const QString& message, unsigned nextFree, unsigned& chosen) override;
     bool PickFile(QWidget* parent, const QString& title, const QString& filter, QString& chosen) override;
     int Exec(QDialog& dialog) override;
 };

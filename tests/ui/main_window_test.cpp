@@ -17,7 +17,7 @@
 #include "platform/local_channel.h"
 #include "servers/server_config_array.h"
 #include "ui/progress_window.h"
-#include "ui/start_dialog.h"
+#include "ui/server_list_dialog.h"
 #include "ui/status_list.h"
 #include "ui_harness.h"
 
@@ -177,13 +177,13 @@ TEST_F(MainWindowTest, StartUpShowsProgressAloneThenTheRunningServersListAndThei
     EXPECT_FALSE(Button(*window, "stopEmpty")->isEnabled());
     EXPECT_TRUE(GameServerProcesses().empty());
 
-    // "Start server(s)..." lists the configurations and starts the chosen one.
+    // "Start server(s)..." opens the server list, which starts the chosen configuration.
     presenter.onExec = [&](QDialog& dialog) {
-        auto* chooser = dynamic_cast<StartDialog*>(&dialog);
+        auto* chooser = dynamic_cast<ServerListDialog*>(&dialog);
         if (!chooser) return static_cast<int>(QDialog::Rejected);
         EXPECT_EQ(chooser->list()->rowCount(), 2);
         chooser->list()->selectRow(1);
-        chooser->StartSelected();
+        chooser->Start();
         return chooser->result();
     };
     QTest::mouseClick(Button(*window, "startServers"), Qt::LeftButton);

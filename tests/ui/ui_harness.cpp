@@ -14,6 +14,7 @@
 
 #include "platform/clock.h"
 #include "platform/process.h"
+#include "servers/server_config_array.h"
 #include "platform/socket.h"
 #include "support/binaries.h"
 #include "ui/event_list_view.h"
@@ -85,7 +86,16 @@ void UiHarness::Prepare(const HarnessOptions& chosen) {
                                         std::to_string(options.demoConfigs),
                                     folder.string(), (folder / "demo-configs.out").string());
         ASSERT_TRUE(maker && maker->Wait(60000) == Process::WaitResult::Exited && maker->ExitCode() == 0);
+        if (!options.autoLaunch) ChangeStoredConfigurations([](CServerConfigArray& store) { store.globalOptions.autoLaunchAtStart = 0; });
     }
+}
+
+void UiHarness::ChangeStoredConfigurations(const std::function<void(CServerConfigArray&)>& change) {
+    const std::string cfg = (folder / "cfg").string() + "/";
+    CServerConfigArray store;
+    ASSERT_EQ(store.Load(cfg, nullptr), StoreLoad::Loaded);
+    change(store);
+    ASSERT_TRUE(store.Store(cfg, nullptr));
 }
 
 void UiHarness::Open(bool tray) {

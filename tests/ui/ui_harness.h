@@ -35,11 +35,6 @@ public:
         questions << question;
         return yes;
     }
-    PortAnswer AskPort(QWidget*, const QString& message, unsigned nextFree, unsigned& chosen) override {
-        questions << message;
-        chosen = nextFree;
-        return PortAnswer::LeaveServer;
-    }
     bool PickFile(QWidget*, const QString& title, const QString&, QString& chosen) override {
         questions << title;
         if (pick.isEmpty()) return false;
@@ -63,6 +58,7 @@ std::string SaveShot(QWidget& widget, const std::string& name);
 struct HarnessOptions {
     int demoConfigs = 0;          // 0: no configurations at all
     uint32_t timerPeriodMs = 500; // the supervisor period
+    bool autoLaunch = true;       // the demo configurations' "Auto launch new servers at program start"
 };
 
 class UiHarness : public ::testing::Test {
@@ -82,6 +78,8 @@ protected:
     bool WaitForRunningServers(int count);
     std::vector<std::string> EventTexts() const;   // the event list's lines behind their stamps
     bool HasEvent(const std::string& text) const;  // a line whose text is exactly this
+    // The stored configurations of the folder, changed by `change` and written back.
+    void ChangeStoredConfigurations(const std::function<void(CServerConfigArray&)>& change);
     // Process identifiers of the game servers that run from this test's folder.
     std::vector<int> GameServerProcesses() const;
 
