@@ -517,6 +517,7 @@ GlobalOptionsForm ServerManager::OpenGlobalOptions() {
     configs.globalOptions.antiCheat = nicknameRules.Get();
     GlobalOptionsForm form = FormFromOptions(configs.globalOptions);
     if (!ctx_.jotwell || !ctx_.jotwell->jotwellPresent()) form.options.useJotwellForEventLog = 0;
+    globalLogSwitchAtOpen_ = form.options.useJotwellForEventLog;
     return form;
 }
 
@@ -538,9 +539,11 @@ FieldCheck ServerManager::CloseGlobalOptions(const GlobalOptionsForm& form, bool
             lobbyLink.Stop();
         }
     }
+    // A cancelled dialog leaves the switch as it opened, whatever its box showed when it was cancelled.
+    const bool useGlobalLog = (ok ? result.useJotwellForEventLog : globalLogSwitchAtOpen_) != 0;
     if (ctx_.jotwell) {
-        ctx_.jotwell->setUseGlobalJotwell(result.useJotwellForEventLog != 0);
-        if (ctx_.registry) JotwellBinding::StoreSwitch(*ctx_.registry, result.useJotwellForEventLog != 0);
+        ctx_.jotwell->setUseGlobalJotwell(useGlobalLog);
+        if (ctx_.registry) JotwellBinding::StoreSwitch(*ctx_.registry, useGlobalLog);
     }
     return FieldCheck{};
 }

@@ -112,8 +112,8 @@ public:
 
     // The global options dialog: the form it opens with (the library switch cleared when the library
     // is absent), and its end. With ok, an out-of-range value keeps the dialog open (the check says
-    // which); otherwise the options are taken over. Either way the switch of the global log follows the
-    // dialog's copy and is written to the registry.
+    // which); otherwise the options are taken over. Either way the switch of the global log is set and
+    // written to the registry: after OK from the dialog's copy, after Cancel as the dialog opened.
     GlobalOptionsForm OpenGlobalOptions();
     FieldCheck CloseGlobalOptions(const GlobalOptionsForm& form, bool ok);
 
@@ -180,6 +180,7 @@ private:
     // Per game port: the process identifier the supervisor observed and what it saw of that process;
     // a later launch (another identifier) or a stop makes it stale.
     std::map<unsigned, std::pair<uint32_t, ObservedStatus>> observedStatus_;
+    uint32_t globalLogSwitchAtOpen_ = 0;  // the dialog's copy of the library switch as it opened
 };
 
 }  // namespace hm

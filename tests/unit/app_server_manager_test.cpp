@@ -746,6 +746,25 @@ TEST_F(ServerManagerTest, GlobalOptionsDialogTakesValuesOnlyOnValidOk) {
     EXPECT_EQ(settingsDialogOpen.load(), 0u);
 }
 
+TEST_F(ServerManagerTest, CancelledGlobalOptionsKeepTheLibrarySwitchAsTheDialogOpened) {
+    // A file of the library's name is all that makes the switch offered; it need not load.
+    ASSERT_TRUE(fs::WriteWholeFile((folder / "libjotwell.so").string(), "not a library"));
+    JotwellBinding binding;
+    binding.BindAtStartup(folder.string(), *registry);
+    ASSERT_TRUE(binding.jotwellPresent());
+    context.jotwell = &binding;
+    ServerManager manager(context);
+    for (const uint32_t opened : {0u, 1u}) {
+        manager.configs.globalOptions.useJotwellForEventLog = opened;
+        GlobalOptionsForm form = manager.OpenGlobalOptions();
+        form.options.useJotwellForEventLog = !opened;  // the box toggled, then Cancel
+        EXPECT_TRUE(manager.CloseGlobalOptions(form, false).ok());
+        EXPECT_EQ(binding.useGlobalJotwell(), opened != 0) << opened;
+        EXPECT_EQ(JotwellBinding::ReadSwitch(*registry), opened != 0) << opened;
+        EXPECT_EQ(manager.configs.globalOptions.useJotwellForEventLog, opened) << opened;
+    }
+}
+
 TEST(WindowTitle, NewVersionNoteFrom3_0_84) {
     struct Case {
         uint32_t version;
