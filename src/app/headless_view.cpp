@@ -28,6 +28,16 @@ PortAnswer HeadlessView::AskPort(const std::string& message, unsigned, unsigned&
     return PortAnswer::LeaveServer;
 }
 
+bool HeadlessView::ChooseGameFolder(const std::string&, const std::string& registryFile, std::string&) {
+    std::fprintf(err_,
+                 "No usable Kelvane 3 folder. Register one by hand: \"k3ded make-install FOLDER\" makes and registers "
+                 "a demo installation, or set \"BaseDirectory\" under [HKEY_LOCAL_MACHINE\\SOFTWARE\\Brannock\\Kelvane3] "
+                 "in %s to the folder that holds \"Kelvane 3.exe\"; then start Haldmoor3 again.\n",
+                 registryFile.c_str());
+    std::fflush(err_);
+    return false;
+}
+
 void HeadlessView::RequestClose() {
     closeRequested_ = true;
     // The close ends the loop after the task that asked for it, like a posted close message.

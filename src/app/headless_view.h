@@ -32,6 +32,8 @@ public:
     bool AskYesNo(const std::string& question) override;
     PortAnswer AskPort(const std::string& message, unsigned nextFree, unsigned& chosen) override;
     bool PickFile(const std::string&, const std::string&, std::string&) override { return false; }
+    // Declines, and says on stderr how to register a game folder by hand.
+    bool ChooseGameFolder(const std::string& filter, const std::string& registryFile, std::string& chosen) override;
     void RequestClose() override;
 
     bool closeRequested() const { return closeRequested_; }

@@ -54,6 +54,14 @@ public:
     }
     // Returns false for cancel.
     virtual bool PickFile(const std::string& title, const std::string& filter, std::string& chosen) = 0;
+    // The start-up found no usable game folder: the operator may choose the game's launcher file
+    // (`filter` in the stores' form; `chosen` arrives with the preset name). `registryFile` is where
+    // the folder is registered, for a view that can only tell how to do it by hand. A view nobody
+    // watches declines.
+    virtual bool ChooseGameFolder(const std::string& filter, const std::string& registryFile, std::string& chosen) {
+        (void)filter, (void)registryFile, (void)chosen;
+        return false;
+    }
     // Ends the main window's run after the current task (the shutdown sequence follows).
     virtual void RequestClose() = 0;
     virtual void Repaint() {}

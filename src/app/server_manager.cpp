@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 #include "eventlog/event_loop.h"
 #include "eventlog/jotwell_binding.h"
@@ -9,6 +10,7 @@
 #include "launch/server_import.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/registry.h"
 #include "servers/config_text.h"
 #include "servers/dialog_state.h"
 #include "servers/game_config_text.h"
@@ -130,9 +132,9 @@ bool ServerManager::RunStartUpSteps(ProgressSteps* progress) {
     trackerInfoLoaded_ = true;
     ReportLoad(loaded, systemInfo.configFolder + TrackerInfoStore::kFileName, trackerInfo.FileState());
 
-    // 13: the installation check.
-    if (!installation.CheckInstallation([this](const std::string& text) { view_.MessageBox(text); })) {
-        return false;
+    // 13: the installation check; after a failure the operator may choose another folder to go on with.
+    while (!installation.CheckInstallation([this](const std::string& text) { view_.MessageBox(text); })) {
+        if (!TakeOtherGameFolder()) return false;
     }
 
     // 14: the lobby link.
@@ -264,12 +266,8 @@ void ServerManager::ServerListChanged() {
 }
 
 bool ServerManager::InitializeInstallation(ProgressSteps* progress) {
-    const GameFilePicker pick = [this](const std::string& preset, const std::string& filter, std::string& chosen) {
-        chosen = preset;
-        return view_.PickFile("Select the Kelvane 3 folder", filter, chosen);
-    };
     const InformationBox inform = [this](const std::string& text) { view_.MessageBox(text); };
-    if (!installation.Initialize(pick, inform)) return false;
+    if (!installation.Initialize(GameFolderPicker(), inform)) return false;
     view_.SetInfo(InfoField::GameFolder, installation.GameFolder());
     view_.SetInfo(InfoField::GameVersion, installation.VersionText());
     const StoreLoad loaded = installation.LoadInstallationInfo(systemInfo.configFolder, progress);
@@ -529,9 +527,11 @@ FieldCheck ServerManager::CloseGlobalOptions(const GlobalOptionsForm& form, bool
     }
     settingsDialogOpen = 0;
     if (ok) {
+        const RemoteInfoSettings infoBefore = configs.globalOptions.remoteInfo;
         configs.globalOptions = result;
         nicknameRules.Set(result.antiCheat);
-        // The game installation refresh and the remote info server restart join here with their modules.
+        installation.RefreshInstallation();
+        FollowInfoSettings(infoBefore, result.remoteInfo);
         view_.SetTitle(WindowTitle(result.versionCheck ? result.latestVersion : 0));
         if (result.mroDetection) {
             lobbyLink.Start();
@@ -546,6 +546,48 @@ FieldCheck ServerManager::CloseGlobalOptions(const GlobalOptionsForm& form, bool
         if (ctx_.registry) JotwellBinding::StoreSwitch(*ctx_.registry, useGlobalLog);
     }
     return FieldCheck{};
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The global options dialog's OK, the remote info service and the game folder
+
+void ServerManager::FollowInfoSettings(const RemoteInfoSettings& before, const RemoteInfoSettings& after) {
+    if (!(before == after)) {
+        ++infoServiceCalls.stops;
+        if (infoService_) infoService_->Stop();
+    }
+    if (after.enabled) {
+        infoServiceCalls.starts.push_back(after);
+        if (infoService_) infoService_->Start(after);
+    }
+}
+
+GameFilePicker ServerManager::GameFolderPicker() {
+    return [this](const std::string& preset, const std::string& filter, std::string& chosen) {
+        chosen = preset;
+        return view_.ChooseGameFolder(filter, ctx_.registry ? ctx_.registry->Path() : std::string(), chosen);
+    };
+}
+
+bool ServerManager::TakeOtherGameFolder() {
+    // Registered as for the next start, but without the restart message: the run goes on with it.
+    if (!installation.SelectGameFolder(true, GameFolderPicker(), {})) return false;
+    ReopenInstallation();
+    view_.SetInfo(InfoField::GameFolder, installation.GameFolder());
+    view_.SetInfo(InfoField::GameVersion, installation.VersionText());
+    installation.RefreshInstallation();
+    return true;
+}
+
+void ServerManager::ReopenInstallation() noexcept {
+    // The installation reads the registry only when it is built, so it is built again at the address
+    // every module refers to. Its end puts the game's language value back and the new one takes it
+    // over again, as at a start. It cannot fail other than by running out of memory, which ends the
+    // program here (noexcept) rather than leaving a destroyed member behind.
+    std::destroy_at(&installation);
+    std::construct_at(&installation, *ctx_.registry,
+                      ctx_.readMission ? ctx_.readMission : MissionArchiveReader(&ReadMissionArchive));
+    installation.SetEventReporter([this](const std::string& text) { events.AddEvent("%s", text.c_str()); });
 }
 
 std::string ServerManager::ImportConfiguration(const std::string& mainFile, const std::string& batchFile, bool* ok) {

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/info_service.h"
 #include "app/manager_view.h"
 #include "servers/system_info.h"
 #include "supervision/supervisor.h"
@@ -180,6 +181,28 @@ private:
     // Per game port: the process identifier the supervisor observed and what it saw of that process;
     // a later launch (another identifier) or a stop makes it stale.
     std::map<unsigned, std::pair<uint32_t, ObservedStatus>> observedStatus_;
+
+    // --- The global options dialog's OK, the remote info service and the game folder -------------
+public:
+    // After OK the installation's lists are refreshed and, when the remote info settings changed, the
+    // service is stopped; it is started whenever it is enabled. Every call is also counted in
+    // infoServiceCalls (all that happens to it while no service is set).
+    void SetInfoService(InfoService* service) { infoService_ = service; }
+    struct InfoServiceCalls {
+        unsigned stops = 0;
+        std::vector<RemoteInfoSettings> starts;
+    };
+    InfoServiceCalls infoServiceCalls;
+
+private:
+    GameFilePicker GameFolderPicker();
+    // The installation check failed at start-up: the operator may choose another folder, which the
+    // run goes on with. False when the operator declines.
+    bool TakeOtherGameFolder();
+    // Builds the installation again in place, so that it reads the registered folder anew.
+    void ReopenInstallation() noexcept;
+    void FollowInfoSettings(const RemoteInfoSettings& before, const RemoteInfoSettings& after);
+    InfoService* infoService_ = nullptr;
     uint32_t globalLogSwitchAtOpen_ = 0;  // the dialog's copy of the library switch as it opened
 };
 

@@ -285,6 +285,10 @@ bool MainWindow::PickFile(const std::string& title, const std::string& filter, s
     return true;
 }
 
+bool MainWindow::ChooseGameFolder(const std::string& filter, const std::string&, std::string& chosen) {
+    return PickFile("Select the Kelvane 3 folder", filter, chosen);
+}
+
 void MainWindow::RequestClose() {
     closeRequested_ = true;
     QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);

@@ -58,6 +58,7 @@ public:
     bool AskYesNo(const std::string& question) override;
     PortAnswer AskPort(const std::string& message, unsigned nextFree, unsigned& chosen) override;
     bool PickFile(const std::string& title, const std::string& filter, std::string& chosen) override;
+    bool ChooseGameFolder(const std::string& filter, const std::string& registryFile, std::string& chosen) override;
     void RequestClose() override;
     void Repaint() override;
     void BringToFront() override;
