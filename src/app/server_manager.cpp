@@ -562,6 +562,8 @@ void ServerManager::FollowInfoSettings(const RemoteInfoSettings& before, const R
     }
 }
 
+bool ServerManager::GlobalLogOffered() const { return ctx_.jotwell && ctx_.jotwell->jotwellPresent(); }
+
 GameFilePicker ServerManager::GameFolderPicker() {
     return [this](const std::string& preset, const std::string& filter, std::string& chosen) {
         chosen = preset;

@@ -193,6 +193,8 @@ public:
         std::vector<RemoteInfoSettings> starts;
     };
     InfoServiceCalls infoServiceCalls;
+    // Whether the logging library was found at start-up: only then may the options switch it on.
+    bool GlobalLogOffered() const;
 
 private:
     GameFilePicker GameFolderPicker();

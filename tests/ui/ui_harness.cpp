@@ -18,6 +18,7 @@
 #include "platform/socket.h"
 #include "support/binaries.h"
 #include "ui/event_list_view.h"
+#include "ui/global_options_dialog.h"
 #include "ui/status_list.h"
 
 namespace hm::ui_test {
@@ -104,16 +105,29 @@ void UiHarness::Open(bool tray) {
     loop = std::make_unique<QtEventLoop>();
     window = std::make_unique<MainWindow>(presenter);
     window->SetTrayAvailable(tray);
+    // The library is looked for as at a start; a stand-in file never loads, so no log is ever written.
+    jotwell = std::make_unique<JotwellBinding>();
+    if (options.jotwellPresent) {
+        stdfs::create_directories(folder / "lib");
+        std::ofstream(folder / "lib" / kJotwellFileName) << "not a library";
+        jotwell->BindAtStartup((folder / "lib").string(), *registry);
+    }
+    window->SetJotwellPresent(jotwell->jotwellPresent());
     ManagerContext context;
     context.clock = &RealClock();
     context.loop = loop.get();
     context.view = window.get();
     context.registry = registry.get();
+    context.jotwell = jotwell.get();
     context.workingFolder = folder.string();
     context.timerPeriodMs = options.timerPeriodMs;
     manager = std::make_unique<ServerManager>(context);
     window->Attach(manager.get());
     window->SetClosedHandler([this] { closed = true; });
+    window->SetGlobalOptionsHandler([this] {
+        GlobalOptionsDialog dialog(*manager, presenter, nullptr, nullptr, window.get());
+        presenter.Exec(dialog);
+    });
 }
 
 void UiHarness::StartUp() { manager->StartUp(); }

@@ -20,6 +20,7 @@
 
 #include "app/command_server.h"
 #include "app/server_manager.h"
+#include "eventlog/jotwell_binding.h"
 #include "platform/registry.h"
 #include "ui/main_window.h"
 #include "ui/presenter.h"
@@ -59,6 +60,7 @@ struct HarnessOptions {
     int demoConfigs = 0;          // 0: no configurations at all
     uint32_t timerPeriodMs = 500; // the supervisor period
     bool autoLaunch = true;       // the demo configurations' "Auto launch new servers at program start"
+    bool jotwellPresent = false;  // a file of the logging library's name is found (it does not load)
 };
 
 class UiHarness : public ::testing::Test {
@@ -87,6 +89,7 @@ protected:
     uint16_t basePort = 0;
     HarnessOptions options;
     std::unique_ptr<Registry> registry;
+    std::unique_ptr<JotwellBinding> jotwell;
     std::unique_ptr<QtEventLoop> loop;
     RecordingPresenter presenter;
     std::unique_ptr<MainWindow> window;
