@@ -79,8 +79,8 @@ QLineEdit* UriField(const char* name, const std::string& uri, const QString& tip
 }
 
 // One download group: its two switches, then "URI:" with the address and its reset button.
-QGroupBox* DownloadGroup(const QString& title, const QString& uriLabel, QCheckBox* autoUpdate, QCheckBox* removePrevious, QLineEdit* uri,
-                         QPushButton* reset) {
+QGroupBox* DownloadGroup(const QString& title, const QString& uriLabel, QCheckBox* autoUpdate,
+                         QCheckBox* removePrevious, QLineEdit* uri, QPushButton* reset) {
     auto* group = new QGroupBox(title);
     auto* grid = new QGridLayout(group);
     auto* switches = new QHBoxLayout;
@@ -140,15 +140,17 @@ AntiCheatDialog::AntiCheatDialog(const CGlobalOptions& options, EditorContext& c
 
     autoUpdateNicknames_ =
         Box("autoUpdateNicknames", QStringLiteral("Auto update &banned nicknames"), o.autoUpdateNicknames,
-            QStringLiteral("Download and update the file with banned\nnicknames (pilots) automatically every\n12 hours."));
+            QStringLiteral("Download and update the file with banned\nnicknames (pilots) automatically "
+                           "every\n12 hours."));
     removePreviousNicknames_ =
         Box("removePreviousNicknames", QStringLiteral("Remove previous &nicknames"), o.removePreviousNicknames,
             QStringLiteral("Remove previously banned nicknames (pilots)\nwhen the file is updated."));
     nicknamesUri_ = UriField(
         "nicknamesUri", o.nicknamesUri,
         QStringLiteral("The internet address from where to download\nthe list with banned nicknames (pilots)."));
-    resetNicknamesUri_ = Button("resetNicknamesUri", QStringLiteral("Reset"),
-                                QStringLiteral("Reset the URI for the file with banned players\nto its default value."));
+    resetNicknamesUri_ =
+        Button("resetNicknamesUri", QStringLiteral("Reset"),
+               QStringLiteral("Reset the URI for the file with banned players\nto its default value."));
 
     autoUpdateHostsDeny_ = Box("autoUpdateHostsDeny", QStringLiteral("Auto update hosts.den&y"), o.autoUpdateHostsDeny,
                                QStringLiteral("Download and update the netgames\\hosts.deny\nfile automatically every "
@@ -159,8 +161,9 @@ AntiCheatDialog::AntiCheatDialog(const CGlobalOptions& options, EditorContext& c
             QStringLiteral("Remove previous netgames\\hosts.deny entries\nwhen the file is updated."));
     hostsDenyUri_ = UriField("hostsDenyUri", o.hostsDenyUri,
                              QStringLiteral("The internet address from where to download\nhosts.deny updates"));
-    resetHostsDenyUri_ = Button("resetHostsDenyUri", QStringLiteral("Reset"),
-                                QStringLiteral("Reset the URI for the file netgames\\hosts.deny\nto its default value."));
+    resetHostsDenyUri_ =
+        Button("resetHostsDenyUri", QStringLiteral("Reset"),
+               QStringLiteral("Reset the URI for the file netgames\\hosts.deny\nto its default value."));
     deleteHostsDeny_ = Button(
         "deleteHostsDeny", QStringLiteral("De&lete hosts.deny"),
         QStringLiteral("Delete the local copy of netgames\\hosts.deny.\n\nThis is useful to clean the system after\n"
@@ -191,11 +194,11 @@ AntiCheatDialog::AntiCheatDialog(const CGlobalOptions& options, EditorContext& c
     nickGrid->setRowStretch(3, 1);
 
     QGroupBox* nickDownload = DownloadGroup(QStringLiteral("Banned nicknames download"), QStringLiteral("&URI:"),
-                                            autoUpdateNicknames_,
-                                            removePreviousNicknames_, nicknamesUri_, resetNicknamesUri_);
-    QGroupBox* hostsDownload = DownloadGroup(QStringLiteral("Banned addresses (netgames\\hosts.deny)"), QStringLiteral("UR&I:"),
-                                             autoUpdateHostsDeny_, removePreviousHostsDeny_, hostsDenyUri_,
-                                             resetHostsDenyUri_);
+                                            autoUpdateNicknames_, removePreviousNicknames_, nicknamesUri_,
+                                            resetNicknamesUri_);
+    QGroupBox* hostsDownload =
+        DownloadGroup(QStringLiteral("Banned addresses (netgames\\hosts.deny)"), QStringLiteral("UR&I:"),
+                      autoUpdateHostsDeny_, removePreviousHostsDeny_, hostsDenyUri_, resetHostsDenyUri_);
     auto* hostsGrid = static_cast<QGridLayout*>(hostsDownload->layout());
     auto* deleteRow = new QHBoxLayout;
     deleteRow->addWidget(deleteHostsDeny_);

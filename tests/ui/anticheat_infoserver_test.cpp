@@ -216,7 +216,7 @@ TEST_F(OptionsDialogsTest, InfoServerPortRangeAndTheEnableFlagFollowsThePassword
         uint32_t enabled;
     } cases[] = {{"s3cret", 1}, {"", 0}};
     for (const auto& c : cases) {
-        const int result = Edit<InfoServerOptionsDialog>(options, context, presenter, [&](InfoServerOptionsDialog& dialog) {
+        const int result = Edit<InfoServerOptionsDialog>(options, context, presenter, [&](auto& dialog) {
             auto* port = Find<QLineEdit>(dialog, "port");
             auto* password = Find<QLineEdit>(dialog, "password");
             for (const char* wrong : {"80", "65536", ""}) {
