@@ -17,6 +17,10 @@ void DialogPresenter::Message(QWidget* parent, const QString& text) {
     QMessageBox::information(parent, kCaption, text);
 }
 
+void DialogPresenter::Error(QWidget* parent, const QString& text) {
+    QMessageBox::critical(parent, kCaption + QStringLiteral(" - Error"), text);
+}
+
 bool DialogPresenter::AskYesNo(QWidget* parent, const QString& question) {
     return QMessageBox::question(parent, kCaption, question, QMessageBox::Yes | QMessageBox::No) ==
            QMessageBox::Yes;

@@ -19,6 +19,8 @@ class UiPresenter {
 public:
     virtual ~UiPresenter() = default;
     virtual void Message(QWidget* parent, const QString& text) = 0;
+    // A failed operator action ("Haldmoor3 - Error" with the error icon); recorded like a message.
+    virtual void Error(QWidget* parent, const QString& text) { Message(parent, text); }
     virtual bool AskYesNo(QWidget* parent, const QString& question) = 0;
     // `filter` in Qt's form (see QtFileFilter). False for cancel.
     virtual bool PickFile(QWidget* parent, const QString& title, const QString& filter, QString& chosen) = 0;
@@ -29,6 +31,7 @@ public:
 class DialogPresenter : public UiPresenter {
 public:
     void Message(QWidget* parent, const QString& text) override;
+    void Error(QWidget* parent, const QString& text) override;
     bool AskYesNo(QWidget* parent, const QString& question) override;
     bool PickFile(QWidget* parent, const QString& title, const QString& filter, QString& chosen) override;
     int Exec(QDialog& dialog) override;
