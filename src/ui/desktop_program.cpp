@@ -14,7 +14,6 @@
 #include "eventlog/jotwell_binding.h"
 #include "platform/clock.h"
 #include "ui/app_icon.h"
-#include "ui/global_options_dialog.h"
 #include "ui/main_window.h"
 #include "ui/presenter.h"
 #include "ui/qt_event_loop.h"
@@ -60,10 +59,6 @@ int RunDesktop(int argc, char** argv, JotwellBinding& jotwell, Registry& registr
         window.Attach(&manager);
         window.SetClosedHandler([] { QApplication::quit(); });
         // The anti-cheat and the remote info server options join the dialog with their own dialogs.
-        window.SetGlobalOptionsHandler([&window, &manager, &presenter] {
-            GlobalOptionsDialog dialog(manager, presenter, nullptr, nullptr, &window);
-            presenter.Exec(dialog);
-        });
         CommandServer commands(loop, manager);
         if (!commands.Start(InstanceSocketPath())) {
             std::fprintf(stderr, "Cannot open the command channel %s; --send will not reach this instance.\n",

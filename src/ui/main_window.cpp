@@ -19,9 +19,12 @@
 #include "app/server_manager.h"
 #include "servers/dialog_state.h"
 #include "ui/about_dialog.h"
+#include "ui/anticheat_dialog.h"
 #include "ui/app_icon.h"
 #include "ui/event_list_view.h"
+#include "ui/global_options_dialog.h"
 #include "ui/help.h"
+#include "ui/info_server_options_dialog.h"
 #include "ui/port_dialog.h"
 #include "ui/presenter.h"
 #include "ui/progress_window.h"
@@ -151,9 +154,7 @@ MainWindow::MainWindow(UiPresenter& presenter, QWidget* parent)
     // The program's own buttons.
     auto* buttons = new QHBoxLayout;
     options_ = MakeButton("globalOptions", QStringLiteral("Global options..."), QStringLiteral("Change the global Haldmoor3 options."),
-                          [this] {
-                              if (globalOptions_) globalOptions_();
-                          });
+                          [this] { ShowGlobalOptions(); });
     options_->setEnabled(false);
     buttons->addWidget(options_);
     buttons->addWidget(MakeButton("about", QStringLiteral("&About"),
@@ -206,9 +207,9 @@ QPushButton* MainWindow::MakeButton(const char* name, const QString& text, const
     return button;
 }
 
-void MainWindow::SetGlobalOptionsHandler(std::function<void()> handler) {
-    globalOptions_ = std::move(handler);
-    options_->setEnabled(static_cast<bool>(globalOptions_));
+void MainWindow::Attach(ServerManager* manager) {
+    manager_ = manager;
+    options_->setEnabled(manager_ != nullptr);
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -330,6 +331,24 @@ void MainWindow::StopSelectedServers() {
     stopSelected_->setEnabled(false);
     const std::vector<unsigned> ports = status_->SelectedPorts();
     if (manager_ && !ports.empty()) manager_->StopServersOnPorts(ports);
+}
+
+void MainWindow::ShowGlobalOptions() {
+    if (!manager_) return;
+    EditorContext context{presenter_, jotwellPresent_, &manager_->installation};
+    // Each sub-dialog edits the options dialog's copy, which is taken over only with its OK.
+    auto subDialog = [this, &context](auto* kind) {
+        using Dialog = std::remove_pointer_t<decltype(kind)>;
+        return [this, &context](CGlobalOptions& options) {
+            Dialog dialog(options, context, this);
+            if (presenter_.Exec(dialog) != QDialog::Accepted) return false;
+            dialog.Apply(options);
+            return true;
+        };
+    };
+    GlobalOptionsDialog dialog(*manager_, presenter_, subDialog(static_cast<AntiCheatDialog*>(nullptr)),
+                               subDialog(static_cast<InfoServerOptionsDialog*>(nullptr)), this);
+    presenter_.Exec(dialog);
 }
 
 void MainWindow::ShowAbout() {

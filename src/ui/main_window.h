@@ -33,11 +33,9 @@ public:
     ~MainWindow() override;
 
     // The manager whose commands the buttons run (null: none, every command is ignored).
-    void Attach(ServerManager* manager) { manager_ = manager; }
+    void Attach(ServerManager* manager);
     // Runs when the window has closed (the end of the run; the shutdown sequence follows).
     void SetClosedHandler(std::function<void()> handler) { closed_ = std::move(handler); }
-    // The dialog behind "Global options..."; the button is enabled once one is set.
-    void SetGlobalOptionsHandler(std::function<void()> handler);
     // Whether minimising goes to the notification area (default: when the desktop has one).
     void SetTrayAvailable(bool available) { trayAvailable_ = available; }
     // Whether the logging library was found at start-up (the editors offer its switch only then).
@@ -72,6 +70,8 @@ public:
     void ImportConfiguration();
     void StopSelectedServers();
     void ShowAbout();
+    // The global options dialog, with the anti-cheat and remote info server options behind its buttons.
+    void ShowGlobalOptions();
     void OpenHelp();
     void CopyServerAddress();
 
@@ -103,7 +103,6 @@ private:
     QPushButton* options_ = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
     std::function<void()> closed_;
-    std::function<void()> globalOptions_;
     bool trayAvailable_;
     bool jotwellPresent_ = false;
     bool startedUp_ = false;   // the start-up sequence has shown the window

@@ -17,6 +17,7 @@
 #include "game/game_installation.h"
 #include "servers/dialog_state.h"
 #include "ui/global_options_dialog.h"
+#include "ui/info_server_options_dialog.h"
 #include "ui_harness.h"
 
 namespace hm::ui_test {
@@ -48,7 +49,7 @@ protected:
         bool shown = false;
         presenter.onExec = [&](QDialog& dialog) {
             auto* options = dynamic_cast<GlobalOptionsDialog*>(&dialog);
-            if (!options) return static_cast<int>(QDialog::Rejected);
+            if (!options) return onOther ? onOther(dialog) : static_cast<int>(QDialog::Rejected);
             shown = true;
             handle(*options);
             return dialog.result();
@@ -56,6 +57,7 @@ protected:
         QTest::mouseClick(window->findChild<QPushButton*>("globalOptions"), Qt::LeftButton);
         EXPECT_TRUE(shown);
     }
+    std::function<int(QDialog&)> onOther;  // the sub-dialogs the options dialog opens
     static void Click(QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
     static QPushButton* Ok(GlobalOptionsDialog& d) { return d.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok); }
     static QPushButton* Cancel(GlobalOptionsDialog& d) {
@@ -86,9 +88,31 @@ TEST_F(GlobalOptionsTest, AFreshInstallationShowsTheDefaultsAndTheEnableRules) {
         EXPECT_EQ(d.field("password")->text().size(), 8);
         EXPECT_FALSE(d.box("useJotwell")->isEnabled());
         EXPECT_FALSE(d.box("useJotwell")->isChecked());
-        EXPECT_FALSE(d.button("antiCheat")->isEnabled()) << "no anti-cheat dialog given";
-        EXPECT_FALSE(d.button("infoServerOptions")->isEnabled()) << "no info server dialog given";
         SaveShot(d, "global-options");
+        // The sub-dialogs edit the dialog's copy: the info server options (open while the service's box
+        // is ticked) leave the box ticked exactly when they hold a password; the anti-cheat options open
+        // from their button.
+        QStringList opened;
+        QString password;
+        onOther = [&](QDialog& sub) -> int {
+            opened << sub.windowTitle();
+            auto* field = sub.findChild<QLineEdit*>("password");
+            if (!dynamic_cast<InfoServerOptionsDialog*>(&sub) || !field) return QDialog::Rejected;
+            field->setText(password);
+            sub.findChild<QLineEdit*>("port")->setText("20100");
+            sub.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+            return sub.result();
+        };
+        Click(d.button("antiCheat"));
+        for (const QString& given : {QString(), QString("sesame")}) {
+            if (!d.box("infoServer")->isChecked()) Click(d.box("infoServer"));
+            password = given;
+            Click(d.button("infoServerOptions"));
+            EXPECT_EQ(d.box("infoServer")->isChecked(), !given.isEmpty()) << given.toStdString();
+        }
+        EXPECT_EQ(opened.size(), 3) << opened.join(", ").toStdString();
+        onOther = nullptr;
+        Click(d.box("infoServer"));  // back to the defaults for the checks below
 
         // Each box enables what depends on it, both ways.
         const std::pair<const char*, QWidget*> rules[] = {

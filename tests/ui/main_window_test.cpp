@@ -188,8 +188,8 @@ TEST_F(MainWindowTest, StartUpShowsProgressAloneThenTheRunningServersListAndThei
         return chooser->result();
     };
     QTest::mouseClick(Button(*window, "startServers"), Qt::LeftButton);
-    EXPECT_TRUE(WaitForRunningServers(1));
-    EXPECT_EQ(list->rowCount(), 1);
+    ASSERT_TRUE(WaitForRunningServers(1));
+    ASSERT_EQ(list->rowCount(), 1);
     EXPECT_EQ(list->item(0, 1)->text(), "Oasis CTF");
 }
 

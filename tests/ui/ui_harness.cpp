@@ -18,7 +18,6 @@
 #include "platform/socket.h"
 #include "support/binaries.h"
 #include "ui/event_list_view.h"
-#include "ui/global_options_dialog.h"
 #include "ui/status_list.h"
 
 namespace hm::ui_test {
@@ -56,7 +55,9 @@ std::string SaveShot(QWidget& widget, const std::string& name) {
 
 void UiHarness::SetUp() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    folder = stdfs::temp_directory_path() / ("hm_ui_" + std::string(info->test_suite_name()) + "_" + info->name());
+    // The process id keeps two builds' runs of the same test apart.
+    folder = stdfs::temp_directory_path() / ("hm_ui_" + std::to_string(QCoreApplication::applicationPid()) + "_" +
+                                             info->test_suite_name() + "_" + info->name());
     stdfs::remove_all(folder);
     stdfs::create_directories(folder / "run");
     stdfs::permissions(folder / "run", stdfs::perms::owner_all);
@@ -124,10 +125,6 @@ void UiHarness::Open(bool tray) {
     manager = std::make_unique<ServerManager>(context);
     window->Attach(manager.get());
     window->SetClosedHandler([this] { closed = true; });
-    window->SetGlobalOptionsHandler([this] {
-        GlobalOptionsDialog dialog(*manager, presenter, nullptr, nullptr, window.get());
-        presenter.Exec(dialog);
-    });
 }
 
 void UiHarness::StartUp() { manager->StartUp(); }

@@ -10,11 +10,17 @@
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QUrl>
+#include <QDialogButtonBox>
+#include <QFileInfo>
+#include <QTextBrowser>
 
 #include "eventlog/event_log.h"
 #include "platform/clock.h"
 #include "servers/dialog_state.h"
+#include "ui/editor_context.h"
 #include "ui/event_list_view.h"
+#include "ui/help.h"
+#include "ui/scheduler_dialog.h"
 #include "ui/status_list.h"
 #include "ui/text_codec.h"
 #include "ui_harness.h"
@@ -156,12 +162,26 @@ TEST_F(WindowPartsTest, AboutHoldsTheSettingsFlagAndHelpOpensTheMainWindowPage) 
     EXPECT_TRUE(flagWhileOpen);
     EXPECT_EQ(settingsDialogOpen.load(), 0u);
 
+    // Each window opens its own page: the main window 11, the scheduler 5.
     UrlCatcher catcher;
     QDesktopServices::setUrlHandler("file", &catcher, "open");
     QTest::mouseClick(window->findChild<QPushButton*>("help"), Qt::LeftButton);
+    CServerConfig config;
+    EditorContext context{presenter, false, &manager->installation};
+    SchedulerDialog scheduler(config, context, window.get());
+    scheduler.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Help)->click();
     QDesktopServices::unsetUrlHandler("file");
-    ASSERT_EQ(catcher.urls.size(), 1) << presenter.messages.join("; ").toStdString();
+    ASSERT_EQ(catcher.urls.size(), 2) << presenter.messages.join("; ").toStdString();
     EXPECT_TRUE(catcher.urls[0].toLocalFile().endsWith("/help/11-main-window.html"));
+    EXPECT_TRUE(catcher.urls[1].toLocalFile().endsWith("/help/05-scheduler.html"));
+
+    // The pages are plain HTML that any browser shows; the overview as a simple one renders it.
+    QTextBrowser page;
+    page.setSearchPaths({QFileInfo(HelpPagePath(0)).absolutePath()});
+    page.setSource(QUrl::fromLocalFile(HelpPagePath(0)));
+    page.resize(900, 700);
+    EXPECT_NE(page.toPlainText().indexOf("Haldmoor3"), -1);
+    SaveShot(page, "help-index");
 }
 
 // Texts cross into the window in Windows-1252 and back; filters of the stores' form become Qt's.
