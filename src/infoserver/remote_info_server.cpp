@@ -82,6 +82,7 @@ int RemoteInfoServer::Restart(const RemoteInfoSettings& settings) {
 
 int RemoteInfoServer::Restart(const RemoteInfoSettings& settings, const std::string& alternateAddress) {
     const std::string address = alternateAddress;  // may refer to the member that a start rewrites
+    if (IsRunning() && settings == Settings() && address == alternateAddress_) return 1;
     events_ = eventList_;
     StopInfoServer(false);
     if (settings.enabled && !settings.password.empty()) return StartInfoServer(settings, *eventList_, address);

@@ -52,9 +52,10 @@ public:
     // Ends the worker and closes the socket. quiet: no event line at all (shutdown); otherwise
     // "Remote info server stopped" when a worker ran.
     void StopInfoServer(bool quiet);
-    // After new settings: stops a running server (with its line), then starts it when the settings
-    // enable it with a non-empty password, on the event list of the last start. The bind address of
-    // the last start stays unless given.
+    // After new settings (the global options dialog's OK): a server that runs with exactly these
+    // settings and address keeps running, untouched. Otherwise a running server is stopped (with its
+    // line) and started again when the settings enable it with a non-empty password, on the event list
+    // of the last start. The bind address of the last start stays unless given.
     // 1 when it runs with the new settings, 0 otherwise.
     int Restart(const RemoteInfoSettings& settings);
     int Restart(const RemoteInfoSettings& settings, const std::string& alternateAddress);

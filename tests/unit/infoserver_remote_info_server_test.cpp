@@ -306,9 +306,13 @@ TEST_F(RemoteInfoServerTest, StartStopAndRestartSayWhatHappens) {
     renewed.password = "candle";
     EXPECT_EQ(server.Restart(renewed), 1);
     EXPECT_EQ(LinesWith("Remote info server stopped"), 1u);  // nothing ran to be stopped
+    const size_t lines = events.Count();
+    EXPECT_EQ(server.Restart(renewed), 1);  // unchanged settings: it keeps running, without a line
+    EXPECT_EQ(events.Count(), lines);
+    renewed.password = "candle wick";
     EXPECT_EQ(server.Restart(renewed), 1);
     EXPECT_EQ(LinesWith("Remote info server stopped"), 2u);
-    check = info::PasswordCheck("candle");
+    check = info::PasswordCheck("candle wick");
     EXPECT_EQ(StatusOf(RawRequest(6, check, std::string("k\0", 2))), -4);
 }
 
