@@ -23,6 +23,7 @@ ServerManager::ServerManager(const ManagerContext& context)
       installation(*context.registry, context.readMission ? context.readMission : MissionArchiveReader(&ReadMissionArchive)),
       players(*context.clock),
       events(*context.clock, context.jotwell, context.loop),
+      remoteInfo(servers, serverListLock, trackerInfo, events, *context.clock),
       launcher(MakeLaunchContext(*context.clock)),
       supervisor(*context.clock, events, configs, servers, MakeSupervisorActions()),
       ctx_(context),
@@ -151,7 +152,11 @@ bool ServerManager::RunStartUpSteps(ProgressSteps* progress) {
     // meet their ports.
     const bool serverListUnknown = loaded == StoreLoad::Unreadable;
 
-    // 17: the remote info server joins here.
+    // 17: the remote info server, bound where the servers are bound.
+    const RemoteInfoSettings& remoteInfoSettings = configs.globalOptions.remoteInfo;
+    if (remoteInfoSettings.enabled && !remoteInfoSettings.password.empty()) {
+        remoteInfo.StartInfoServer(remoteInfoSettings, events, configs.globalOptions.alternateAddress);
+    }
 
     // 18: tick-count values that mean nothing in a new run.
     configs.globalOptions.remoteInfo.enabled = 0;
@@ -223,6 +228,7 @@ void ServerManager::ShutDown() {
     for (auto& entry : servers.entries) entry->FinishCloseConsole();
 
     // 6.
+    remoteInfo.StopInfoServer(true);
     lobbyLink.Stop();
 
     // 7: stores, only those that were read in this run. The event list is switched on again for this

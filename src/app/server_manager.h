@@ -21,6 +21,7 @@
 #include "supervision/supervisor.h"
 #include "eventlog/event_log.h"
 #include "game/game_installation.h"
+#include "infoserver/remote_info_server.h"
 #include "anticheat/nickname_rules.h"
 #include "launch/server_launcher.h"
 #include "players/player_info_store.h"
@@ -144,6 +145,7 @@ public:
     CServerInfoArray servers;
     EventLogList events;
     std::recursive_mutex serverListLock;
+    RemoteInfoServer remoteInfo;  // its worker reads the list under serverListLock
     CServerLauncher launcher;
     Supervisor supervisor;  // holds supervisorTicks and lastSaveTick
     unsigned supervisorTimer = 0;
