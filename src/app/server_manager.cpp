@@ -18,6 +18,30 @@
 
 namespace hm {
 
+namespace {
+
+// The remote info server as the service the options dialog restarts; it binds to the alternate
+// server address the options hold when it starts.
+class OwnInfoService : public InfoService {
+public:
+    OwnInfoService(RemoteInfoServer& server, EventLogList& events, const CGlobalOptions& options)
+        : server_(server), events_(events), options_(options) {}
+    void Stop() override { server_.StopInfoServer(false); }
+    // Without a password the service is not offered, as at start-up: every request would pass the
+    // check of an empty password.
+    void Start(const RemoteInfoSettings& settings) override {
+        if (settings.password.empty()) return;
+        server_.StartInfoServer(settings, events_, options_.alternateAddress);
+    }
+
+private:
+    RemoteInfoServer& server_;
+    EventLogList& events_;
+    const CGlobalOptions& options_;
+};
+
+}  // namespace
+
 ServerManager::ServerManager(const ManagerContext& context)
     : systemInfo(context.workingFolder),
       installation(*context.registry, context.readMission ? context.readMission : MissionArchiveReader(&ReadMissionArchive)),
@@ -33,6 +57,8 @@ ServerManager::ServerManager(const ManagerContext& context)
     installation.SetEventReporter([this](const std::string& text) { events.AddEvent("%s", text.c_str()); });
     // A new options record offers the global log exactly when the library is there.
     configs.globalOptions = CGlobalOptions(clock_.TickCount(), ctx_.jotwell && ctx_.jotwell->jotwellPresent());
+    ownInfoService_ = std::make_unique<OwnInfoService>(remoteInfo, events, configs.globalOptions);
+    infoService_ = ownInfoService_.get();
 }
 
 ServerManager::~ServerManager() {

@@ -188,7 +188,7 @@ private:
 public:
     // After OK the installation's lists are refreshed and, when the remote info settings changed, the
     // service is stopped; it is started whenever it is enabled. Every call is also counted in
-    // infoServiceCalls (all that happens to it while no service is set).
+    // infoServiceCalls. The manager's own remote info server is the service unless another is set.
     void SetInfoService(InfoService* service) { infoService_ = service; }
     struct InfoServiceCalls {
         unsigned stops = 0;
@@ -206,6 +206,7 @@ private:
     // Builds the installation again in place, so that it reads the registered folder anew.
     void ReopenInstallation() noexcept;
     void FollowInfoSettings(const RemoteInfoSettings& before, const RemoteInfoSettings& after);
+    std::unique_ptr<InfoService> ownInfoService_;  // remoteInfo seen as the options dialog's service
     InfoService* infoService_ = nullptr;
     uint32_t globalLogSwitchAtOpen_ = 0;  // the dialog's copy of the library switch as it opened
 };

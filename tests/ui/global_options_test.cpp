@@ -207,6 +207,8 @@ TEST_F(GlobalOptionsTest, ChecksKeepTheDialogOpenAndOkTakesTheValues) {
     EXPECT_EQ(manager->infoServiceCalls.stops, stops + 1);
     ASSERT_FALSE(manager->infoServiceCalls.starts.empty());
     EXPECT_EQ(manager->infoServiceCalls.starts.back(), global.remoteInfo);
+    // The program's own service followed: it runs exactly when it has a password to check.
+    EXPECT_EQ(manager->remoteInfo.IsRunning(), !global.remoteInfo.password.empty());
     WithDialog([&](GlobalOptionsDialog& d) { Click(Ok(d)); });
     EXPECT_EQ(manager->infoServiceCalls.stops, stops + 1) << "unchanged settings: no stop";
 }
