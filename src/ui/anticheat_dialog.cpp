@@ -22,6 +22,7 @@
 #include "platform/files.h"
 #include "servers/anticheat_rules.h"
 #include "servers/global_options.h"
+#include "ui/dialog_buttons.h"
 #include "ui/editor_context.h"
 #include "ui/help.h"
 #include "ui/presenter.h"
@@ -32,27 +33,6 @@ namespace hm {
 namespace {
 
 constexpr int kHelpPage = 8;
-
-// Enter in the nickname field adds what was typed instead of closing the dialog over it; in an empty
-// field Enter is OK as everywhere else.
-class EnterAdds : public QObject {
-public:
-    EnterAdds(QLineEdit* field, QPushButton* add) : QObject(field), field_(field), add_(add) {}
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == field_ && event->type() == QEvent::KeyPress) {
-            const int key = static_cast<QKeyEvent*>(event)->key();
-            if ((key == Qt::Key_Return || key == Qt::Key_Enter) && !field_->text().isEmpty()) {
-                add_->click();
-                return true;
-            }
-        }
-        return false;
-    }
-
-private:
-    QLineEdit* field_;
-    QPushButton* add_;
-};
 
 QCheckBox* Box(const char* name, const QString& text, uint32_t checked, const QString& tip) {
     auto* box = new QCheckBox(text);
@@ -205,13 +185,7 @@ AntiCheatDialog::AntiCheatDialog(const CGlobalOptions& options, EditorContext& c
     deleteRow->addStretch(1);
     hostsGrid->addLayout(deleteRow, 2, 0, 1, 3);
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help);
-    buttons->button(QDialogButtonBox::Ok)->setToolTip(QStringLiteral("Close dialog window and accept settings."));
-    buttons->button(QDialogButtonBox::Cancel)->setToolTip(QStringLiteral("Close dialog window and discard changes."));
-    QPushButton* help = buttons->button(QDialogButtonBox::Help);
-    help->setText(QStringLiteral("Online &Help"));
-    help->setToolTip(QStringLiteral("Open a web browser with a more detailed description\nof this window."));
-    help->setAutoDefault(false);
+    auto* buttons = MakeDialogButtons(this, context_.presenter, kHelpPage);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(nicknames, 1);
@@ -219,7 +193,7 @@ AntiCheatDialog::AntiCheatDialog(const CGlobalOptions& options, EditorContext& c
     layout->addWidget(hostsDownload);
     layout->addWidget(buttons);
 
-    newName_->installEventFilter(new EnterAdds(newName_, add_));
+    EnterClicks(newName_, add_);
     connect(newName_, &QLineEdit::textChanged, this, [this] { EnableControls(); });
     connect(list_, &QListWidget::itemSelectionChanged, this, [this] { EnableControls(); });
     connect(add_, &QPushButton::clicked, this, [this] { AddNickname(); });
@@ -233,7 +207,6 @@ AntiCheatDialog::AntiCheatDialog(const CGlobalOptions& options, EditorContext& c
     connect(deleteHostsDeny_, &QPushButton::clicked, this, [this] { DeleteHostsDenyFile(); });
     connect(buttons, &QDialogButtonBox::accepted, this, [this] { CheckAndAccept(); });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    connect(buttons, &QDialogButtonBox::helpRequested, this, [] { OpenHelpPage(kHelpPage); });
 
     setTabOrder(disallowHacked_, disallowShort_);
     setTabOrder(disallowShort_, shortLength_);

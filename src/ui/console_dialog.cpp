@@ -21,6 +21,7 @@
 
 #include "servers/console_rules.h"
 #include "servers/server_config.h"
+#include "ui/dialog_buttons.h"
 #include "ui/editor_context.h"
 #include "ui/help.h"
 #include "ui/presenter.h"
@@ -31,27 +32,6 @@ namespace hm {
 namespace {
 
 constexpr int kHelpPage = 4;
-
-// Enter in the command field adds what was typed instead of closing the dialog over it; in an empty
-// field Enter is OK as everywhere else.
-class EnterAdds : public QObject {
-public:
-    EnterAdds(QLineEdit* field, QPushButton* add) : QObject(field), field_(field), add_(add) {}
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == field_ && event->type() == QEvent::KeyPress) {
-            const int key = static_cast<QKeyEvent*>(event)->key();
-            if ((key == Qt::Key_Return || key == Qt::Key_Enter) && !field_->text().isEmpty()) {
-                add_->click();
-                return true;
-            }
-        }
-        return false;
-    }
-
-private:
-    QLineEdit* field_;
-    QPushButton* add_;
-};
 
 QCheckBox* Box(const char* name, const char* text, bool checked, const char* tip) {
     auto* box = new QCheckBox(QString::fromLatin1(text));
@@ -187,12 +167,7 @@ ConsoleDialog::ConsoleDialog(const CServerConfig& config, EditorContext& context
     columns->addLayout(left);
     columns->addWidget(commandGroup, 1);
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help);
-    buttons->button(QDialogButtonBox::Ok)->setToolTip(QStringLiteral("Close dialog window and accept settings."));
-    buttons->button(QDialogButtonBox::Cancel)->setToolTip(QStringLiteral("Close dialog window and discard changes."));
-    QPushButton* help = buttons->button(QDialogButtonBox::Help);
-    help->setText(QStringLiteral("Online &Help"));
-    help->setToolTip(QStringLiteral("Open a web browser with a more detailed description\nof this window."));
+    auto* buttons = MakeDialogButtons(this, context_.presenter, kHelpPage);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(columns, 1);
@@ -200,8 +175,7 @@ ConsoleDialog::ConsoleDialog(const CServerConfig& config, EditorContext& context
 
     add_->setAutoDefault(false);
     remove_->setAutoDefault(false);
-    help->setAutoDefault(false);
-    command_->installEventFilter(new EnterAdds(command_, add_));
+    EnterClicks(command_, add_);
     connect(command_, &QLineEdit::textChanged, this, [this] { EnableControls(); });
     connect(commands_, &QListWidget::itemSelectionChanged, this, [this] { EnableControls(); });
     connect(onlyOne_, &QCheckBox::toggled, this, [this] { EnableControls(); });
@@ -210,7 +184,6 @@ ConsoleDialog::ConsoleDialog(const CServerConfig& config, EditorContext& context
     connect(remove_, &QPushButton::clicked, this, [this] { RemoveSelected(); });
     connect(buttons, &QDialogButtonBox::accepted, this, [this] { CheckAndAccept(); });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    connect(buttons, &QDialogButtonBox::helpRequested, this, [] { OpenHelpPage(kHelpPage); });
 
     // Down the left column, then down the right one.
     QWidget* order[] = {passwordField_, port_, logPlayerAddresses_, logConsole_, logTimestamps_, logAllOutput_,

@@ -18,6 +18,7 @@
 #include <optional>
 
 #include "app/server_manager.h"
+#include "ui/dialog_buttons.h"
 #include "ui/help.h"
 #include "ui/presenter.h"
 #include "ui/text_codec.h"
@@ -283,22 +284,12 @@ GlobalOptionsDialog::GlobalOptionsDialog(ServerManager& manager, UiPresenter& pr
     bottom->addWidget(makeButton("antiCheat", QStringLiteral("Anti cheating / persona non grata options"),
                                  QStringLiteral("Open the anti-cheating options")));
     bottom->addStretch(1);
-    auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help);
-    box->button(QDialogButtonBox::Ok)->setToolTip(QStringLiteral("Close dialog window and accept settings."));
-    box->button(QDialogButtonBox::Cancel)->setToolTip(QStringLiteral("Close dialog window and discard changes."));
-    box->button(QDialogButtonBox::Help)->setText(QStringLiteral("Online &Help"));
-    box->button(QDialogButtonBox::Help)
-        ->setToolTip(QStringLiteral("Open a web browser with a more detailed description\nof this window."));
-    box->button(QDialogButtonBox::Help)->setObjectName(QStringLiteral("help"));
+    auto* box = MakeDialogButtons(this, presenter_, kHelpPage);
     bottom->addWidget(box);
     layout->addLayout(bottom);
 
     connect(box, &QDialogButtonBox::accepted, this, &GlobalOptionsDialog::accept);
     connect(box, &QDialogButtonBox::rejected, this, &GlobalOptionsDialog::reject);
-    connect(box, &QDialogButtonBox::helpRequested, this, [this] {
-        if (!OpenHelpPage(kHelpPage))
-            presenter_.Message(this, QStringLiteral("The help page %1 could not be opened.").arg(HelpPagePath(kHelpPage)));
-    });
     connect(buttons_["gameFolder"], &QPushButton::clicked, this, [this] { SelectGameFolder(); });
     connect(buttons_["antiCheat"], &QPushButton::clicked, this, [this] { RunEditor(editAntiCheat_); });
     connect(buttons_["infoServerOptions"], &QPushButton::clicked, this, [this] { RunEditor(editInfoServer_); });

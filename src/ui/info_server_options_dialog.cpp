@@ -12,6 +12,7 @@
 
 #include "servers/global_options.h"
 #include "servers/info_server_rules.h"
+#include "ui/dialog_buttons.h"
 #include "ui/editor_context.h"
 #include "ui/help.h"
 #include "ui/presenter.h"
@@ -52,13 +53,7 @@ InfoServerOptionsDialog::InfoServerOptionsDialog(const CGlobalOptions& options, 
 
     auto* note = new QLabel(QStringLiteral("The remote info server runs while a password is set."));
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help);
-    buttons->button(QDialogButtonBox::Ok)->setToolTip(QStringLiteral("Close dialog window and accept settings."));
-    buttons->button(QDialogButtonBox::Cancel)->setToolTip(QStringLiteral("Close dialog window and discard changes."));
-    QPushButton* help = buttons->button(QDialogButtonBox::Help);
-    help->setText(QStringLiteral("Online &Help"));
-    help->setToolTip(QStringLiteral("Open a web browser with a more detailed description\nof this window."));
-    help->setAutoDefault(false);
+    auto* buttons = MakeDialogButtons(this, context_.presenter, kHelpPage);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
@@ -69,7 +64,6 @@ InfoServerOptionsDialog::InfoServerOptionsDialog(const CGlobalOptions& options, 
 
     connect(buttons, &QDialogButtonBox::accepted, this, [this] { CheckAndAccept(); });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    connect(buttons, &QDialogButtonBox::helpRequested, this, [] { OpenHelpPage(kHelpPage); });
     port_->setFocus();
 }
 

@@ -21,6 +21,7 @@
 #include "ui/about_dialog.h"
 #include "ui/anticheat_dialog.h"
 #include "ui/app_icon.h"
+#include "ui/dialog_buttons.h"
 #include "ui/event_list_view.h"
 #include "ui/global_options_dialog.h"
 #include "ui/help.h"
@@ -358,11 +359,7 @@ void MainWindow::ShowAbout() {
     settingsDialogOpen = 0;
 }
 
-void MainWindow::OpenHelp() {
-    if (!OpenHelpPage(kMainHelpPage)) {
-        presenter_.Message(this, QStringLiteral("The help page %1 could not be opened.").arg(HelpPagePath(kMainHelpPage)));
-    }
-}
+void MainWindow::OpenHelp() { ShowHelpPage(presenter_, this, kMainHelpPage); }
 
 void MainWindow::CopyServerAddress() {
     const std::vector<unsigned> ports = status_->SelectedPorts();

@@ -10,7 +10,7 @@
 
 #include "servers/server_config.h"
 #include "ui/allowed_lists_editor.h"
-#include "ui/editor_buttons.h"
+#include "ui/dialog_buttons.h"
 #include "ui/editor_context.h"
 
 namespace hm {

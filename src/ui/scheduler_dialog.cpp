@@ -15,6 +15,7 @@
 #include <algorithm>
 
 #include "servers/server_config.h"
+#include "ui/dialog_buttons.h"
 #include "ui/editor_context.h"
 #include "ui/help.h"
 #include "ui/presenter.h"
@@ -114,25 +115,18 @@ SchedulerDialog::SchedulerDialog(const CServerConfig& config, EditorContext& con
     listRow->addLayout(listButtons);
     layout->addLayout(listRow, 1);
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help);
-    buttons->button(QDialogButtonBox::Ok)->setToolTip(QStringLiteral("Close dialog window and accept settings."));
-    buttons->button(QDialogButtonBox::Cancel)->setToolTip(QStringLiteral("Close dialog window and discard changes."));
-    QPushButton* help = buttons->button(QDialogButtonBox::Help);
-    help->setText(QStringLiteral("Online &Help"));
-    help->setToolTip(QStringLiteral("Open a web browser with a more detailed description\nof this window."));
+    auto* buttons = MakeDialogButtons(this, context_.presenter, kHelpPage);
     layout->addWidget(buttons);
 
     // Set is a plain button: Enter anywhere in the dialog is OK.
     set_->setAutoDefault(false);
     remove_->setAutoDefault(false);
-    help->setAutoDefault(false);
     connect(set_, &QPushButton::clicked, this, [this] { Set(); });
     connect(remove_, &QPushButton::clicked, this, [this] { RemoveSelected(); });
     connect(lines_, &QListWidget::itemSelectionChanged, this,
             [this] { remove_->setEnabled(!lines_->selectedItems().isEmpty()); });
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    connect(buttons, &QDialogButtonBox::helpRequested, this, [] { OpenHelpPage(kHelpPage); });
 
     setTabOrder(startDay_, startTime_);
     setTabOrder(startTime_, stopDay_);

@@ -19,7 +19,7 @@
 #include "servers/game_config_files.h"
 #include "servers/server_config_rules.h"
 #include "ui/console_dialog.h"
-#include "ui/help.h"
+#include "ui/dialog_buttons.h"
 #include "ui/powerups_dialog.h"
 #include "ui/presenter.h"
 #include "ui/scheduler_dialog.h"
@@ -275,18 +275,9 @@ ServerConfigDialog::ServerConfigDialog(const CServerConfig& config, EditorContex
     editors->addStretch(1);
     layout->addLayout(editors);
 
-    auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help);
-    box->button(QDialogButtonBox::Ok)->setToolTip(QStringLiteral("Close dialog window and accept settings."));
-    box->button(QDialogButtonBox::Cancel)->setToolTip(QStringLiteral("Close dialog window and discard changes."));
-    box->button(QDialogButtonBox::Help)->setText(QStringLiteral("Online &Help"));
-    box->button(QDialogButtonBox::Help)
-        ->setToolTip(QStringLiteral("Open a web browser with a more detailed description\nof this window."));
+    auto* box = MakeDialogButtons(this, context_.presenter, kConfigHelpPage);
     connect(box, &QDialogButtonBox::accepted, this, &ServerConfigDialog::accept);
     connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    connect(box, &QDialogButtonBox::helpRequested, this, [this] {
-        if (!OpenHelpPage(kConfigHelpPage))
-            context_.presenter.Message(this, QStringLiteral("The help page %1 could not be opened.").arg(HelpPagePath(kConfigHelpPage)));
-    });
     layout->addWidget(box);
 
     // Lists that depend on each other, and enable rules.

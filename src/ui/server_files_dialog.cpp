@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "ui/help.h"
+#include "ui/dialog_buttons.h"
 #include "ui/presenter.h"
 #include "ui/text_codec.h"
 
@@ -66,18 +66,9 @@ ServerFilesDialog::ServerFilesDialog(UiPresenter& presenter, QWidget* parent) : 
     layout->addLayout(grid);
     connect(fields_[Batch], &QLineEdit::textChanged, this, [this] { FollowBatch(); });
 
-    auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help);
-    box->button(QDialogButtonBox::Ok)->setToolTip(QStringLiteral("Close dialog window and accept settings."));
-    box->button(QDialogButtonBox::Cancel)->setToolTip(QStringLiteral("Close dialog window and discard changes."));
-    box->button(QDialogButtonBox::Help)->setText(QStringLiteral("Online &Help"));
-    box->button(QDialogButtonBox::Help)
-        ->setToolTip(QStringLiteral("Open a web browser with a more detailed description\nof this window."));
+    auto* box = MakeDialogButtons(this, presenter_, kImportHelpPage);
     connect(box, &QDialogButtonBox::accepted, this, &ServerFilesDialog::accept);
     connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    connect(box, &QDialogButtonBox::helpRequested, this, [this] {
-        if (!OpenHelpPage(kImportHelpPage))
-            presenter_.Message(this, QStringLiteral("The help page %1 could not be opened.").arg(HelpPagePath(kImportHelpPage)));
-    });
     layout->addWidget(box);
 }
 

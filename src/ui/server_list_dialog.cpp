@@ -12,7 +12,7 @@
 
 #include "app/server_manager.h"
 #include "servers/dialog_state.h"
-#include "ui/help.h"
+#include "ui/dialog_buttons.h"
 #include "ui/presenter.h"
 #include "ui/text_codec.h"
 
@@ -87,10 +87,7 @@ ServerListDialog::ServerListDialog(ServerManager& manager, UiPresenter& presente
     help->setObjectName(QStringLiteral("help"));
     help->setToolTip(QStringLiteral("Open a web browser with a more detailed description\nof this window."));
     help->setAutoDefault(false);
-    connect(help, &QPushButton::clicked, this, [this] {
-        if (!OpenHelpPage(kServerListHelpPage))
-            presenter_.Message(this, QStringLiteral("The help page %1 could not be opened.").arg(HelpPagePath(kServerListHelpPage)));
-    });
+    connect(help, &QPushButton::clicked, this, [this] { ShowHelpPage(presenter_, this, kServerListHelpPage); });
     buttons->addWidget(help);
     body->addLayout(buttons);
     layout->addLayout(body, 1);

@@ -8,7 +8,7 @@
 #include "servers/game_options_rules.h"
 #include "servers/server_config.h"
 #include "ui/allowed_lists_editor.h"
-#include "ui/editor_buttons.h"
+#include "ui/dialog_buttons.h"
 #include "ui/editor_context.h"
 #include "ui/presenter.h"
 

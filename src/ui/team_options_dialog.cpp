@@ -10,7 +10,7 @@
 #include <QVBoxLayout>
 
 #include "servers/server_config.h"
-#include "ui/editor_buttons.h"
+#include "ui/dialog_buttons.h"
 #include "ui/editor_context.h"
 #include "ui/presenter.h"
 #include "ui/text_codec.h"

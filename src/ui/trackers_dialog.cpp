@@ -17,6 +17,7 @@
 
 #include "servers/server_config.h"
 #include "servers/tracker_rules.h"
+#include "ui/dialog_buttons.h"
 #include "ui/editor_context.h"
 #include "ui/help.h"
 #include "ui/presenter.h"
@@ -27,27 +28,6 @@ namespace hm {
 namespace {
 
 constexpr int kHelpPage = 7;
-
-// Enter in the new-tracker field adds what was typed instead of closing the dialog over it; in an
-// empty field Enter is OK as everywhere else.
-class EnterAdds : public QObject {
-public:
-    EnterAdds(QLineEdit* field, QPushButton* add) : QObject(field), field_(field), add_(add) {}
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == field_ && event->type() == QEvent::KeyPress) {
-            const int key = static_cast<QKeyEvent*>(event)->key();
-            if ((key == Qt::Key_Return || key == Qt::Key_Enter) && !field_->text().isEmpty()) {
-                add_->click();
-                return true;
-            }
-        }
-        return false;
-    }
-
-private:
-    QLineEdit* field_;
-    QPushButton* add_;
-};
 
 }  // namespace
 
@@ -113,25 +93,18 @@ TrackersDialog::TrackersDialog(const CServerConfig& config, EditorContext& conte
     webTracker_->setToolTip(QStringLiteral("The web game tracker no longer exists; servers are not posted to it."));
     layout->addWidget(webTracker_);
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help);
-    buttons->button(QDialogButtonBox::Ok)->setToolTip(QStringLiteral("Close dialog window and accept settings."));
-    buttons->button(QDialogButtonBox::Cancel)->setToolTip(QStringLiteral("Close dialog window and discard changes."));
-    QPushButton* help = buttons->button(QDialogButtonBox::Help);
-    help->setText(QStringLiteral("Online &Help"));
-    help->setToolTip(QStringLiteral("Open a web browser with a more detailed description\nof this window."));
+    auto* buttons = MakeDialogButtons(this, context_.presenter, kHelpPage);
     layout->addWidget(buttons);
 
     add_->setAutoDefault(false);
     remove_->setAutoDefault(false);
-    help->setAutoDefault(false);
-    newTracker_->installEventFilter(new EnterAdds(newTracker_, add_));
+    EnterClicks(newTracker_, add_);
     connect(newTracker_, &QLineEdit::textChanged, this, [this] { EnableButtons(); });
     connect(list_, &QListWidget::itemSelectionChanged, this, [this] { EnableButtons(); });
     connect(add_, &QPushButton::clicked, this, [this] { AddTracker(); });
     connect(remove_, &QPushButton::clicked, this, [this] { RemoveSelected(); });
     connect(buttons, &QDialogButtonBox::accepted, this, [this] { CheckAndAccept(); });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    connect(buttons, &QDialogButtonBox::helpRequested, this, [] { OpenHelpPage(kHelpPage); });
 
     setTabOrder(list_, remove_);
     setTabOrder(remove_, newTracker_);
