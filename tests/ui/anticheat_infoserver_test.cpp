@@ -25,36 +25,6 @@ namespace hm::ui_test {
 
 namespace {
 
-template <class T>
-T* Find(QDialog& dialog, const char* name) {
-    T* widget = dialog.findChild<T*>(QString::fromLatin1(name));
-    EXPECT_NE(widget, nullptr) << name;
-    return widget;
-}
-
-QStringList Lines(const QListWidget* list) {
-    QStringList lines;
-    for (int row = 0; row < list->count(); ++row) lines << list->item(row)->text();
-    return lines;
-}
-
-QPushButton* Ok(QDialog& dialog) { return dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok); }
-
-// Opens the dialog as the global options dialog does: through the presenter, Apply after OK.
-template <class Dialog>
-int Edit(CGlobalOptions& options, EditorContext& context, RecordingPresenter& presenter,
-         const std::function<void(Dialog&)>& drive) {
-    Dialog dialog(options, context);
-    presenter.onExec = [&](QDialog&) {
-        drive(dialog);
-        WaitFor([&] { return !dialog.isVisible(); }, std::chrono::seconds(2));
-        return dialog.result();
-    };
-    const int result = presenter.Exec(dialog);
-    if (result == QDialog::Accepted) dialog.Apply(options);
-    return result;
-}
-
 // A game folder with its launcher and netgames folder, known to an installation through its own
 // registry file.
 class OptionsDialogsTest : public ::testing::Test {

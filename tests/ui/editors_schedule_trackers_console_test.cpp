@@ -28,36 +28,6 @@ namespace {
 
 enum Day : uint16_t { Sun, Mon, Tue, Wed, Thu, Fri, Sat, All };
 
-template <class T>
-T* Find(QDialog& dialog, const char* name) {
-    T* widget = dialog.findChild<T*>(QString::fromLatin1(name));
-    EXPECT_NE(widget, nullptr) << name;
-    return widget;
-}
-
-QStringList Lines(const QListWidget* list) {
-    QStringList lines;
-    for (int row = 0; row < list->count(); ++row) lines << list->item(row)->text();
-    return lines;
-}
-
-QPushButton* Ok(QDialog& dialog) { return dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok); }
-
-// Opens the editor as the server configuration editor does: through the presenter, Apply after OK.
-template <class Dialog>
-int Edit(CServerConfig& config, EditorContext& context, RecordingPresenter& presenter,
-         const std::function<void(Dialog&)>& drive) {
-    Dialog dialog(config, context);
-    presenter.onExec = [&](QDialog&) {
-        drive(dialog);
-        WaitFor([&] { return !dialog.isVisible(); }, std::chrono::seconds(2));
-        return dialog.result();
-    };
-    const int result = presenter.Exec(dialog);
-    if (result == QDialog::Accepted) dialog.Apply(config);
-    return result;
-}
-
 class EditorsTest : public ::testing::Test {
 protected:
     RecordingPresenter presenter;

@@ -1,6 +1,7 @@
 #include "ui_harness.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QListWidget>
@@ -31,6 +32,14 @@ int RecordingPresenter::Exec(QDialog& dialog) {
     dialog.hide();
     return result;
 }
+
+QStringList Lines(const QListWidget* list) {
+    QStringList lines;
+    for (int row = 0; row < list->count(); ++row) lines << list->item(row)->text();
+    return lines;
+}
+
+QPushButton* Ok(QDialog& dialog) { return dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok); }
 
 bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
     QElapsedTimer timer;

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <QDialog>
+#include <QListWidget>
+#include <QPushButton>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -22,6 +24,7 @@
 #include "app/server_manager.h"
 #include "eventlog/jotwell_binding.h"
 #include "platform/registry.h"
+#include "ui/editor_context.h"
 #include "ui/main_window.h"
 #include "ui/presenter.h"
 #include "ui/qt_event_loop.h"
@@ -62,6 +65,32 @@ struct HarnessOptions {
     bool autoLaunch = true;       // the demo configurations' "Auto launch new servers at program start"
     bool jotwellPresent = false;  // a file of the logging library's name is found (it does not load)
 };
+
+// A named child of a dialog (a test failure when there is none).
+template <class T>
+T* Find(QDialog& dialog, const char* name) {
+    T* widget = dialog.findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+}
+
+QStringList Lines(const QListWidget* list);
+QPushButton* Ok(QDialog& dialog);
+
+// Opens an editor as the dialogs that own it do: through the presenter, `drive` acting in it, and
+// Apply to the record after OK. Returns the dialog's result.
+template <class Dialog, class Record>
+int Edit(Record& record, EditorContext& context, RecordingPresenter& presenter, const std::function<void(Dialog&)>& drive) {
+    Dialog dialog(record, context);
+    presenter.onExec = [&](QDialog&) {
+        drive(dialog);
+        WaitFor([&] { return !dialog.isVisible(); }, std::chrono::seconds(2));
+        return dialog.result();
+    };
+    const int result = presenter.Exec(dialog);
+    if (result == QDialog::Accepted) dialog.Apply(record);
+    return result;
+}
 
 class UiHarness : public ::testing::Test {
 protected:
