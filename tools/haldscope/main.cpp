@@ -144,11 +144,12 @@ struct Options {
     std::vector<std::string> words;  // the verb and its arguments
 };
 
+constexpr const char* kUsage =
+    "Usage: haldscope [--host H] [--port P] [--json] [--show-passwords] --password W "
+    "list | trackers | set KEY VALUE | remove KEY\n";
+
 int Usage(const char* problem) {
-    std::fprintf(stderr,
-                 "haldscope: %s\nUsage: haldscope [--host H] [--port P] [--json] [--show-passwords] --password W "
-                 "list | trackers | set KEY VALUE | remove KEY\n",
-                 problem);
+    std::fprintf(stderr, "haldscope: %s\n%s", problem, kUsage);
     return 2;
 }
 
@@ -264,6 +265,13 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            std::fputs("Asks the remote info server of a running Haldmoor3 (default 127.0.0.1, port 2090) for its\n"
+                       "servers or tracker information, or sets and removes tracker information.\n",
+                       stdout);
+            return 0;
+        }
         if (arg == "--host" && hasValue) {
             options.host = argv[++i];
         } else if (arg == "--port" && hasValue) {
