@@ -12,7 +12,7 @@ void HeadlessLoop::Post(std::function<void()> task) {
     wake_.notify_one();
 }
 
-bool HeadlessLoop::IsLoopThread() const { return std::this_thread::get_id() == loopThread_; }
+bool HeadlessLoop::IsLoopThread() const { return std::this_thread::get_id() == loopThread_.load(); }
 
 unsigned HeadlessLoop::SetTimer(uint32_t periodMs, std::function<void()> task) {
     std::lock_guard<std::mutex> guard(lock_);
@@ -58,7 +58,7 @@ void HeadlessLoop::RunPending() {
 }
 
 void HeadlessLoop::Run(const std::atomic<bool>* externalQuit, uint32_t pollMs) {
-    loopThread_ = std::this_thread::get_id();
+    loopThread_.store(std::this_thread::get_id());
     std::unique_lock<std::mutex> lock(lock_);
     quit_ = false;
     while (!quit_) {

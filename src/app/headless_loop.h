@@ -49,7 +49,8 @@ private:
     std::map<unsigned, Timer> timers_;
     unsigned nextTimer_ = 1;
     bool quit_ = false;
-    std::thread::id loopThread_;
+    // Set again by Run, while worker threads started before it may already ask IsLoopThread.
+    std::atomic<std::thread::id> loopThread_;
 };
 
 }  // namespace hm
