@@ -132,7 +132,8 @@ bool ServerManager::RunStartUpSteps(ProgressSteps* progress) {
     // store is being written now and every such file is an abandoned one.
     fs::RemoveLeftTemporaries(systemInfo.configFolder,
                               {CServerConfigArray::kFileName, CServerInfoArray::kFileName, CGameInstallation::kFileName,
-                               TrackerInfoStore::kFileName, PlayerInfoStore::kFileName});
+                               TrackerInfoStore::kFileName, PlayerInfoStore::kFileName,
+                               CProgramSettingsFile::kFileName});
 
     // 6: network info.
     if (progress) progress->Step("Determine network info...");
@@ -150,6 +151,13 @@ bool ServerManager::RunStartUpSteps(ProgressSteps* progress) {
     nicknameRules.Set(configs.globalOptions.antiCheat);
     ReportLoad(loaded, systemInfo.configFolder + CServerConfigArray::kFileName, configs.FileState());
     if (ctx_.jotwell) ctx_.jotwell->setUseGlobalJotwell(configs.globalOptions.useJotwellForEventLog != 0);
+
+    // The program's own settings beyond the stores; a bad line is reported and its default used.
+    for (const std::string& warning : programSettings.Load(systemInfo.configFolder))
+        events.AddEvent("Warning: %s", warning.c_str());
+    const CRestartSettings& restarts = programSettings.settings.restarts;
+    supervisor.backoff = {restarts.backoff, restarts.quickDeathSeconds * 1000, restarts.firstWaitSeconds * 1000,
+                          restarts.maxWaitMinutes * 60000, restarts.trustedAfterMinutes * 60000};
 
     // 12: the player records and the tracker list.
     loaded = players.Load(systemInfo.configFolder, systemInfo.logFolder, progress);

@@ -27,6 +27,7 @@
 #include "players/player_info_store.h"
 #include "platform/clock.h"
 #include "servers/global_options_rules.h"
+#include "servers/program_settings.h"
 #include "servers/server_config_array.h"
 #include "servers/server_info_array.h"
 #include "trackers/tracker_info_store.h"
@@ -139,6 +140,7 @@ public:
     CGameInstallation installation;
     LobbyLink lobbyLink;
     CServerConfigArray configs;
+    CProgramSettingsFile programSettings;  // cfg/haldmoor3.ini, read at start-up
     NicknameRules nicknameRules;  // the anti-cheat options every console thread reads
     PlayerInfoStore players;
     TrackerInfoStore trackerInfo;

@@ -114,6 +114,7 @@ EntryObservation Supervisor::Observe(CServerInfo& entry, const LocalTime& local)
         o.gamePortTaken = actions_.gamePortTaken ? actions_.gamePortTaken(entry) : GamePortInUse(entry);
         o.portTakenReported = portTakenReported_.count(o.serverPort) != 0;
     }
+    if (auto b = backoffs_.find(o.serverPort); b != backoffs_.end()) o.backoff = b->second;
     return o;
 }
 
@@ -133,6 +134,11 @@ void Supervisor::Apply(CServerInfo& entry, const SupervisorDecision& d) {
         portTakenReported_.insert(port);
     } else {
         portTakenReported_.erase(port);
+    }
+    if (d.backoff == BackoffState{}) {
+        backoffs_.erase(port);
+    } else {
+        backoffs_[port] = d.backoff;
     }
 
     size_t i = 0;
@@ -206,6 +212,7 @@ void Supervisor::Tick() {
     inputs.autoRestart = options.autoRestart != 0;
     inputs.autoRestartPeriod = options.autoRestartPeriod;
     inputs.switchToTcpOnMroDown = options.switchToTcpOnMroDown != 0;
+    inputs.backoff = backoff;
     // The index is unsigned: a removal at 0 steps it to the largest value and the increment wraps it back.
     for (size_t i = 0; i < servers_.entries.size(); ++i) {
         CServerInfo& entry = *servers_.entries[i];
@@ -213,6 +220,13 @@ void Supervisor::Tick() {
         const SupervisorDecision decision = Decide(Observe(entry, local), inputs);
         Apply(entry, decision);
         if (!Dispatch(i, decision.action)) break;
+    }
+
+    // A removed server's count is not held against a later one on its port.
+    for (auto b = backoffs_.begin(); b != backoffs_.end();) {
+        bool listed = false;
+        for (const auto& entry : servers_.entries) listed = listed || entry->config.launch.serverPort == b->first;
+        b = listed ? std::next(b) : backoffs_.erase(b);
     }
 
     const size_t lines = actions_.statusLineCount ? actions_.statusLineCount() : servers_.entries.size();

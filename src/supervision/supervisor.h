@@ -76,6 +76,8 @@ public:
     // Players of all servers as the all-servers limit summed them (0 while that limit is off); read by
     // the update thread.
     std::atomic<uint32_t> totalPlayers{0};
+    // The crash-loop back-off; off unless the manager hands in the program settings.
+    BackoffSettings backoff;
 
     // The default game port probe: true when a datagram socket cannot be bound to the port.
     static bool GamePortInUse(const CServerInfo& entry);
@@ -95,6 +97,7 @@ private:
     CServerInfoArray& servers_;
     SupervisorActions actions_;
     std::set<uint16_t> portTakenReported_;  // game ports whose foreign holder was reported
+    std::map<uint16_t, BackoffState> backoffs_;  // per game port; absent: nothing counted
     // Per game port: the process identifier and the status last reported for it.
     std::map<uint16_t, std::pair<uint32_t, ObservedStatus>> statuses_;
 };

@@ -22,17 +22,64 @@ void Choose(SupervisorDecision& d, SupervisorAction action, std::string event) {
     d.events.push_back(std::move(event));
 }
 
+// Sets a back-off wait and announces it; the pass that sets a wait is the only one that tells of it.
+void StartWait(SupervisorDecision& d, const SupervisorInputs& in, uint32_t waitMs, std::string event) {
+    d.backoff.waiting = true;
+    d.backoff.nextTry = in.now + waitMs;
+    d.events.push_back(std::move(event));
+}
+
+// Whether a back-off wait still holds the entry's start back; a wait that has run out is cleared.
+bool Waiting(SupervisorDecision& d, const SupervisorInputs& in) {
+    if (!in.backoff.on || !d.backoff.waiting) return false;
+    if (static_cast<int32_t>(in.now - d.backoff.nextTry) < 0) return true;
+    d.backoff.waiting = false;
+    return false;
+}
+
+// A dead process's death is counted once, on the first pass that sees it. A death soon after the
+// launch counts against the server; from the second such death on the restart waits.
+void CountDeath(SupervisorDecision& d, const EntryObservation& e, const SupervisorInputs& in) {
+    BackoffState& b = d.backoff;
+    if (!in.backoff.on || (b.deathCounted && b.countedLaunch == e.startTick)) return;
+    b.deathCounted = true;
+    b.countedLaunch = e.startTick;
+    const uint32_t uptime = Elapsed(in.now, e.startTick);
+    if (uptime >= in.backoff.trustedAfterMs) b.quickDeaths = 0;
+    if (uptime >= in.backoff.quickDeathMs) return;
+    if (b.quickDeaths < 1000) ++b.quickDeaths;
+    const uint32_t wait = BackoffWaitMs(b.quickDeaths, in.backoff);
+    if (wait == 0) return;
+    const std::string within = in.backoff.quickDeathMs == 60000 ? "a minute" : WaitText(in.backoff.quickDeathMs);
+    StartWait(d, in, wait,
+              Format("Server %u: died %u times within %s of its start; next try in %s.", unsigned{e.serverPort},
+                     b.quickDeaths, within.c_str(), WaitText(wait).c_str()));
+}
+
 // A start or restart of a server that does not run: when a foreign program holds its game port the
 // game server would die at once and be restarted tick after tick, so nothing is started; the operator
-// hears about it once until the port is free again.
-bool PostponedForPort(SupervisorDecision& d, const EntryObservation& e) {
-    if (!e.gamePortTaken) return false;
+// hears about it once until the port is free again. With the back-off the port is looked at again
+// after growing waits, each announced.
+bool PostponedForPort(SupervisorDecision& d, const EntryObservation& e, const SupervisorInputs& in) {
+    if (!e.gamePortTaken) {
+        d.backoff.portHeldTries = 0;
+        return false;
+    }
     if (!e.portTakenReported) {
         d.events.push_back(Format("Server %u: Port %u is used by another program. Start postponed.",
                                   unsigned{e.serverPort}, unsigned{e.serverPort}));
         d.portTakenReported = true;
     }
     d.action = SupervisorAction::None;
+    if (in.backoff.on) {
+        BackoffState& b = d.backoff;
+        if (b.portHeldTries < 1000) ++b.portHeldTries;
+        const uint32_t wait = BackoffWaitMs(b.portHeldTries, in.backoff);
+        if (wait != 0)
+            StartWait(d, in, wait,
+                      Format("Server %u: Port %u is still used by another program; next try in %s.",
+                             unsigned{e.serverPort}, unsigned{e.serverPort}, WaitText(wait).c_str()));
+    }
     return true;
 }
 
@@ -109,6 +156,13 @@ SupervisorDecision Checks(const EntryObservation& e, const SupervisorInputs& in)
     d.repeatMinutes = e.repeatMinutes;
     d.noScheduleWarned = e.noScheduleWarned;
     d.portTakenReported = e.gamePortTaken && e.portTakenReported;  // a free port starts a new episode
+    d.backoff = e.backoff;
+    if (in.backoff.on && e.running) {
+        // A running server needs no wait, and one that has run long enough is trusted again.
+        d.backoff.waiting = false;
+        d.backoff.portHeldTries = 0;
+        if (Elapsed(in.now, e.startTick) >= in.backoff.trustedAfterMs) d.backoff.quickDeaths = 0;
+    }
     const unsigned port = e.serverPort;
     const ConsoleFigures& c = e.console;
 
@@ -129,7 +183,7 @@ SupervisorDecision Checks(const EntryObservation& e, const SupervisorInputs& in)
         }
         if (e.isRunTime) {
             if (!e.started && !(e.selective && in.selectiveBusy)) {
-                if (PostponedForPort(d, e)) return d;
+                if (Waiting(d, in) || PostponedForPort(d, e, in)) return d;
                 Choose(d, SupervisorAction::Start, Format("Server %u: Scheduled start.", port));
                 return d;
             }
@@ -168,10 +222,11 @@ SupervisorDecision Checks(const EntryObservation& e, const SupervisorInputs& in)
     if (scheduleHold) return d;
     if (e.started && e.hasConsole && Elapsed(in.now, c.lastReceiveTick) < kLastWordsMs) return d;
     if (e.started && in.supervisorTicks > kStartupTicks) {
-        if (PostponedForPort(d, e)) return d;
+        CountDeath(d, e, in);
+        if (Waiting(d, in) || PostponedForPort(d, e, in)) return d;
         Choose(d, SupervisorAction::RestartIfEmpty, Format("Server %u: Not running anymore -> Restart.", port));
     } else if (!in.selectiveBusy && in.supervisorTicks > kStartupTicks) {
-        if (PostponedForPort(d, e)) return d;
+        if (Waiting(d, in) || PostponedForPort(d, e, in)) return d;
         Choose(d, SupervisorAction::Start, Format("Server %u: Not running yet-> Starting...", port));
     }
     return d;
@@ -187,6 +242,19 @@ SupervisorDecision Decide(const EntryObservation& e, const SupervisorInputs& in)
     if (d.action == SupervisorAction::RestartIfEmpty && e.running && e.hasConsole && e.console.listedPlayers > 0)
         d.action = SupervisorAction::None;
     return d;
+}
+
+uint32_t BackoffWaitMs(uint32_t tries, const BackoffSettings& settings) {
+    if (tries < 2) return 0;
+    uint64_t wait = settings.firstWaitMs;
+    for (uint32_t i = 2; i < tries && wait < settings.maxWaitMs; ++i) wait *= 2;
+    return static_cast<uint32_t>(wait < settings.maxWaitMs ? wait : settings.maxWaitMs);
+}
+
+std::string WaitText(uint32_t ms) {
+    const unsigned seconds = ms / 1000;
+    if (seconds < 60 || seconds % 60 != 0) return Format("%u s", seconds);
+    return Format("%u min", seconds / 60);
 }
 
 ObservedStatus StatusOf(const EntryObservation& e, uint32_t supervisorTicks) {

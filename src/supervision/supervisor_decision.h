@@ -27,6 +27,31 @@ enum class SupervisorAction {
     Remove,          // remove the entry; the loop decides the entry that moved into its place
 };
 
+// The crash-loop back-off (cfg/haldmoor3.ini [restarts]); off: every dead server is restarted at the
+// next pass and a held game port is looked at on every pass.
+struct BackoffSettings {
+    bool on = false;
+    uint32_t quickDeathMs = 60000;     // a death this soon after the launch is a quick death
+    uint32_t firstWaitMs = 30000;      // the wait after the second quick death in a row, doubled for each further one
+    uint32_t maxWaitMs = 900000;
+    uint32_t trustedAfterMs = 600000;  // a server that ran this long has its quick deaths forgotten
+};
+
+// An entry's back-off, carried by the supervisor from pass to pass. A wait is announced by the pass
+// that sets it, so the operator hears of each wait once.
+struct BackoffState {
+    uint32_t quickDeaths = 0;     // quick deaths since the server was last trusted
+    uint32_t portHeldTries = 0;   // tries in a row that found the game port held by another program
+    bool waiting = false;         // nothing is started before nextTry
+    Tick nextTry = 0;
+    // The launch (its start tick) whose death has been counted: a dead process is seen on many passes
+    // but dies once.
+    bool deathCounted = false;
+    Tick countedLaunch = 0;
+
+    bool operator==(const BackoffState&) const = default;
+};
+
 // The program-wide part of a tick.
 struct SupervisorInputs {
     Tick now = 0;
@@ -35,6 +60,7 @@ struct SupervisorInputs {
     bool autoRestart = false;      // "Auto restart servers"
     uint32_t autoRestartPeriod = 0;  // ms of uptime before an empty server is restarted
     bool switchToTcpOnMroDown = false;
+    BackoffSettings backoff;
 };
 
 // One entry as the tick sees it.
@@ -60,6 +86,7 @@ struct EntryObservation {
     // does not run), and whether that has been reported already.
     bool gamePortTaken = false;
     bool portTakenReported = false;
+    BackoffState backoff;
 };
 
 struct SupervisorDecision {
@@ -84,6 +111,7 @@ struct SupervisorDecision {
     uint32_t repeatMinutes = 0;
     uint32_t noScheduleWarned = 0;
     bool portTakenReported = false;
+    BackoffState backoff;
 };
 
 inline constexpr uint32_t kKeepAliveMs = 59000;      // console silence before the player list is asked for
@@ -100,6 +128,12 @@ inline constexpr uint32_t kLastWordsMs = 3000;
 inline constexpr uint32_t kStartupTicks = 4;         // ticks during which nothing is (re)started for not running
 
 SupervisorDecision Decide(const EntryObservation& entry, const SupervisorInputs& inputs);
+
+// The wait before the next try after `tries` failures in a row: none for the first, then the first
+// wait doubled for each further one, at most the longest wait.
+uint32_t BackoffWaitMs(uint32_t tries, const BackoffSettings& settings);
+// "30 s", "2 min": seconds below a minute or when not whole minutes, otherwise minutes.
+std::string WaitText(uint32_t ms);
 
 // What the status list says about an entry beyond its launch: the process the entry holds has ended
 // and is not yet restarted, is about to be restarted, or cannot be because another program holds the

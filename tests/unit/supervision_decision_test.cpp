@@ -1,6 +1,7 @@
 // The supervisor's per-entry rules, decided from plain observations.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -189,6 +190,89 @@ TEST(SupervisorDecision, KeepsItsBookkeeping) {
     e.gamePortTaken = false;
     e.portTakenReported = true;
     EXPECT_FALSE(Decide(e, Inputs()).portTakenReported);  // free again: a new holder is reported anew
+}
+
+// Passes over one server with the back-off on, the state carried from pass to pass as the
+// supervisor carries it. 'R' running, 'D' dead, 'P' dead with its port held, 'N' not started with
+// its port held, 'F' not started with its port free.
+struct BackoffPass {
+    uint32_t afterMs;
+    char process;
+    SupervisorAction action;
+    std::vector<std::string> events;
+};
+
+TEST(SupervisorDecision, BackoffWaitsLongerAfterEachQuickDeathAndForgetsAfterTheTrustedTime) {
+    using A = SupervisorAction;
+    const std::string restart = "Server 2092: Not running anymore -> Restart.";
+    const std::string died = "Server 2092: died %u times within a minute of its start; next try in %s.";
+    auto Died = [&](unsigned n, const char* wait) {
+        char text[128];
+        std::snprintf(text, sizeof text, died.c_str(), n, wait);
+        return std::string(text);
+    };
+    const struct {
+        const char* name;
+        std::vector<BackoffPass> passes;
+    } scenarios[] = {
+        {"quick deaths",
+         {{10000, 'D', A::RestartIfEmpty, {restart}},   // the first at once
+          {15000, 'D', A::None, {Died(2, "30 s")}},
+          {15000, 'D', A::None, {}},                    // announced once per wait
+          {15000, 'D', A::RestartIfEmpty, {restart}},
+          {15000, 'D', A::None, {Died(3, "1 min")}},
+          {60000, 'D', A::RestartIfEmpty, {restart}},
+          {15000, 'D', A::None, {Died(4, "2 min")}},
+          {120000, 'D', A::RestartIfEmpty, {restart}},
+          {15000, 'R', A::None, {}},
+          {600000, 'R', A::None, {}},                   // ran ten minutes: trusted again
+          {15000, 'D', A::RestartIfEmpty, {restart}},   // a slow death
+          {15000, 'D', A::RestartIfEmpty, {restart}},   // the first quick one since
+          {15000, 'D', A::None, {Died(2, "30 s")}}}},
+        {"a slow death neither counts nor waits",
+         {{10000, 'D', A::RestartIfEmpty, {restart}},
+          {61000, 'D', A::RestartIfEmpty, {restart}},
+          {15000, 'D', A::None, {Died(2, "30 s")}}}},
+        {"port held by another program",
+         {{0, 'N', A::None, {"Server 2092: Port 2092 is used by another program. Start postponed."}},
+          {15000, 'N', A::None, {"Server 2092: Port 2092 is still used by another program; next try in 30 s."}},
+          {15000, 'N', A::None, {}},
+          {15000, 'N', A::None, {"Server 2092: Port 2092 is still used by another program; next try in 1 min."}},
+          {60000, 'F', A::Start, {"Server 2092: Not running yet-> Starting..."}}}},
+        {"dead server whose port is held",
+         {{10000, 'P', A::None, {"Server 2092: Port 2092 is used by another program. Start postponed."}},
+          {15000, 'P', A::None, {"Server 2092: Port 2092 is still used by another program; next try in 30 s."}},
+          {30000, 'D', A::RestartIfEmpty, {restart}}}},
+    };
+    for (const auto& scenario : scenarios) {
+        SupervisorInputs in = Inputs();
+        in.backoff.on = true;
+        EntryObservation e;
+        e.serverPort = 2092;
+        e.startTick = in.now;
+        size_t pass = 0;
+        for (const BackoffPass& p : scenario.passes) {
+            in.now += p.afterMs;
+            e.started = p.process == 'R' || p.process == 'D' || p.process == 'P';
+            e.running = p.process == 'R';
+            e.gamePortTaken = p.process == 'P' || p.process == 'N';
+            const SupervisorDecision d = Decide(e, in);
+            EXPECT_EQ(d.action, p.action) << scenario.name << " pass " << pass;
+            EXPECT_EQ(d.events, p.events) << scenario.name << " pass " << pass;
+            ++pass;
+            e.backoff = d.backoff;
+            e.portTakenReported = d.portTakenReported;
+            if (d.action == A::Start || d.action == A::RestartIfEmpty) e.startTick = in.now;
+        }
+    }
+
+    const struct {
+        uint32_t tries, ms;
+    } waits[] = {{0, 0}, {1, 0}, {2, 30000}, {3, 60000}, {5, 240000}, {6, 480000}, {7, 900000}, {1000, 900000}};
+    for (const auto& w : waits) EXPECT_EQ(BackoffWaitMs(w.tries, BackoffSettings{}), w.ms) << w.tries;
+    EXPECT_EQ(WaitText(45000), "45 s");
+    EXPECT_EQ(WaitText(90000), "90 s");
+    EXPECT_EQ(WaitText(900000), "15 min");
 }
 
 TEST(SupervisorDecision, BelievesAFallToZeroOnlyOnTheFifthEmptyList) {

@@ -240,6 +240,24 @@ TEST_F(SupervisorTest, AForeignProgramOnThePortIsReportedOnceAndBlocksNoOtherSer
     EXPECT_EQ(done.back(), "start 2092");
 }
 
+TEST_F(SupervisorTest, WithBackoffADyingServerIsRestartedAtOnceThenHeldFor30Seconds) {
+    Add(2092, kDead).startTick = clock.TickCount();
+    Supervisor s(clock, events, configs, servers, Actions());
+    s.backoff.on = true;
+    s.supervisorTicks = 5;
+    TickAfterPeriod(s);
+    EXPECT_EQ(done, (std::vector<std::string>{"halt 2092", "start 2092"}));
+    process[2092] = kDead;  // dies again at once
+    TickAfterPeriod(s);
+    TickAfterPeriod(s);
+    EXPECT_EQ(done.size(), 2u);
+    EXPECT_EQ(Texts(), (std::vector<std::string>{
+                           "Server 2092: Not running anymore -> Restart.",
+                           "Server 2092: died 2 times within a minute of its start; next try in 30 s."}));
+    TickAfterPeriod(s);  // 30 s after the wait was set
+    EXPECT_EQ(done, (std::vector<std::string>{"halt 2092", "start 2092", "halt 2092", "start 2092"}));
+}
+
 TEST_F(SupervisorTest, TheDefaultProbeSeesAPortHeldByAnotherSocket) {
     TcpSocket holder;
     ASSERT_TRUE(holder.Create(SocketType::Datagram));
