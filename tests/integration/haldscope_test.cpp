@@ -23,8 +23,6 @@ using test_support::BinDir;
 using test_support::ReadFile;
 namespace stdfs = std::filesystem;
 
-constexpr int kGamePort = 23900;
-constexpr int kConsolePort = 23950;
 
 class HaldscopeTest : public ::testing::Test {
 protected:
@@ -36,14 +34,18 @@ protected:
         environment = "XDG_RUNTIME_DIR=" + (root / "run").string() + " HALDMOOR3_REGISTRY=" +
                       (root / "registry.reg").string() + " ";
         ASSERT_EQ(test_support::MakeInstallation(root.string(), environment), 0);
+        // Ports free now, so that nothing else on the machine (or a run of this test left behind) holds them.
+        gamePort = FindFreeTcpPort();
+        for (uint16_t& port : consolePorts) port = FindFreeTcpPort();
+        ASSERT_TRUE(gamePort && consolePorts[0] && consolePorts[1] && consolePorts[0] != consolePorts[1]);
         std::string output;
-        ASSERT_EQ(Run(BinDir() + "/k3ded demo-configs " + cfg() + " " + std::to_string(kGamePort) + " 2", output), 0)
+        ASSERT_EQ(Run(BinDir() + "/k3ded demo-configs " + cfg() + " " + std::to_string(gamePort) + " 2", output), 0)
             << output;
         infoPort = FindFreeTcpPort();
         ASSERT_NE(infoPort, 0);
         CServerConfigArray store;
         ASSERT_EQ(store.Load(cfg(), nullptr), StoreLoad::Loaded);
-        for (int i = 0; i < 2; ++i) store.configs[i].game.remoteConsolePort = static_cast<uint16_t>(kConsolePort + i);
+        for (int i = 0; i < 2; ++i) store.configs[i].game.remoteConsolePort = consolePorts[i];
         store.globalOptions.remoteInfo.enabled = 1;
         store.globalOptions.remoteInfo.port = infoPort;
         store.globalOptions.remoteInfo.password = "lantern";
@@ -54,6 +56,11 @@ protected:
             std::string answer;
             Run(BinDir() + "/haldmoor3 --send stop-exit", answer);
             if (program->Wait(60000) != Process::WaitResult::Exited) program->Terminate();
+        }
+        // A program that ended early leaves its game servers: they go with the test.
+        for (int i = 0; i < 2; ++i) {
+            const std::string cache = (root / "game/custom/cache" / std::to_string(gamePort + i)).string();
+            if (auto server = Process::FindByArgument(cache)) server->Terminate();
         }
         stdfs::remove_all(root);
     }
@@ -83,6 +90,8 @@ protected:
     std::string environment;
     std::unique_ptr<Process> program;
     uint16_t infoPort = 0;
+    uint16_t gamePort = 0;
+    uint16_t consolePorts[2] = {};
     int runs = 0;
 };
 
@@ -100,15 +109,16 @@ TEST_F(HaldscopeTest, ListsTheServersAndKeepsTheTrackerInformation) {
 
     // One aligned line per server: port, name, mission, script, players, console port; no passwords.
     EXPECT_EQ(list.rfind("Port   Game name          Mission    Script   Max players  Console port\n", 0), 0u) << list;
-    EXPECT_NE(list.find("\n23900  Ironworks Anarchy  Ironworks  Anarchy  "), std::string::npos) << list;
-    EXPECT_NE(list.find("\n23901  Oasis CTF          Oasis      CTF      "), std::string::npos) << list;
-    EXPECT_NE(list.find("  23950\n"), std::string::npos) << list;
-    EXPECT_NE(list.find("  23951\n"), std::string::npos) << list;
+    const std::string first = std::to_string(gamePort), second = std::to_string(gamePort + 1);
+    EXPECT_NE(list.find("\n" + first + "  Ironworks Anarchy  Ironworks  Anarchy  "), std::string::npos) << list;
+    EXPECT_NE(list.find("\n" + second + "  Oasis CTF          Oasis      CTF      "), std::string::npos) << list;
+    for (const int consolePort : consolePorts)
+        EXPECT_NE(list.find("  " + std::to_string(consolePort) + "\n"), std::string::npos) << list;
     std::string json;
     ASSERT_EQ(Scope("--json --show-passwords list", json), 0) << json;
-    EXPECT_NE(json.find("\"port\": 23901, \"gameName\": \"Oasis CTF\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"port\": " + second + ", \"gameName\": \"Oasis CTF\""), std::string::npos) << json;
     // Each server's console password is the one its launch wrote into the game server's files.
-    for (const int consolePort : {kConsolePort, kConsolePort + 1}) {
+    for (const int consolePort : consolePorts) {
         const std::string before = "\"consolePort\": " + std::to_string(consolePort) + ", \"consolePassword\": \"";
         const size_t at = json.find(before);
         ASSERT_NE(at, std::string::npos) << json;
