@@ -57,10 +57,10 @@ std::string UsageText() {
 namespace {
 
 std::string StatusText(const ServerManager& manager) {
-    std::string text = "PID\tName\tMission\tGame type\tPort\tStatus\n";
+    std::string text = "PID\tName\tMission\tGame type\tPort\tStatus\tPlayers\n";
     for (const StatusLine& line : manager.StatusLines()) {
         text += line.pid + "\t" + line.name + "\t" + line.mission + "\t" + line.gameType + "\t" + line.port + "\t" +
-                line.status + "\n";
+                line.status + "\t" + (line.players.empty() ? std::string("-") : line.players) + "\n";
     }
     return text;
 }
