@@ -10,7 +10,9 @@
 // data, a new command or the stop, with the next due moment (silence framing, queued send) as its
 // time-out; an idle console costs nothing. The client never kills its thread: Logout and Quit hand the
 // farewell to the worker, which sends it and ends; a worker that does not end in time is woken by
-// closing the socket. Text from the network is
+// closing the socket. The operator's console command is answered the same way: the worker collects
+// what the console reads after the command and hands it to the caller's callback once the console
+// has been quiet for a second (five seconds at most), so nobody waits for it. Text from the network is
 // only ever data, never a format string or a path. The password is never sent to a peer that does not
 // greet like the game, and a connection the server ends is noticed at once and re-established.
 #pragma once
