@@ -182,6 +182,10 @@ std::optional<std::string> OperatorConsoleCommand(ServerManager& manager, const 
     if (verb == "players") return PlayersAnswer(manager, *console);
 
     const std::string text = Joined(args, 1);
+    if (text.empty()) {
+        const char* what = verb == "say" ? "a text" : verb == "console" ? "a command" : "a player";
+        return "Error: " + verb + " needs " + what + ".\n";
+    }
     // A line break inside would make the server read two commands.
     if (HasControlCharacter(text)) return "Error: control characters are not allowed in a console command.\n";
     if (text.size() > kConsoleLineMax) return "Error: the console line is too long.\n";

@@ -136,6 +136,7 @@ TEST_F(OperatorCommandsTest, PlayersSayKickBanAndConsoleReachTheServerAndTellThe
         {"console " + port + " \"say one\tquit\"", false,
          "Error: control characters are not allowed in a console command.\n", ""},
         {"players", false, "Error: usage: players PORT\n", ""},
+        {"say " + port + " \"\"", false, "Error: say needs a text.\n", ""},
     };
     for (const auto& c : cases) {
         const int code = Send(c.command, output);
