@@ -15,6 +15,10 @@ bool CommandServer::Start(const std::string& name) {
     LocalServerOptions options;
     options.tooLargeAnswer = "Error: request too large.\n";
     options.closingAnswer = kShuttingDown;
+    {
+        std::lock_guard<std::mutex> guard(late_->lock);
+        late_->server = &server_;
+    }
     return server_.Listen(name, options, [this](uint64_t id, const std::string& request) {
         std::vector<std::string> words;
         if (!DecodeCommand(request, words)) {
@@ -22,7 +26,12 @@ bool CommandServer::Start(const std::string& name) {
         } else if (stopping_) {
             server_.Answer(id, kShuttingDown);
         } else {
-            loop_.Post([this, id, words] { server_.Answer(id, ExecuteCommand(manager_, words, nullptr)); });
+            loop_.Post([this, id, words] {
+                std::shared_ptr<LateAnswers> late = late_;
+                const std::optional<std::string> answer = ExecuteCommandOrLater(
+                    manager_, words, nullptr, [late, id](const std::string& text) { late->Answer(id, text); });
+                if (answer) server_.Answer(id, *answer);
+            });
         }
     });
 }
@@ -32,6 +41,10 @@ void CommandServer::Stop() {
     stopped_ = true;
     stopping_ = true;
     loop_.RunPending();
+    {
+        std::lock_guard<std::mutex> guard(late_->lock);
+        late_->server = nullptr;
+    }
     server_.Close();
 }
 

@@ -1,10 +1,13 @@
 #include "app/commands.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <exception>
 #include <new>
 
 #include "app/server_manager.h"
+#include "servers/remote_console.h"
 
 namespace hm {
 
@@ -57,10 +60,10 @@ std::string UsageText() {
 namespace {
 
 std::string StatusText(const ServerManager& manager) {
-    std::string text = "PID\tName\tMission\tGame type\tPort\tStatus\n";
+    std::string text = "PID\tName\tMission\tGame type\tPort\tStatus\tPlayers\n";
     for (const StatusLine& line : manager.StatusLines()) {
         text += line.pid + "\t" + line.name + "\t" + line.mission + "\t" + line.gameType + "\t" + line.port + "\t" +
-                line.status + "\n";
+                line.status + "\t" + (line.players.empty() ? std::string("-") : line.players) + "\n";
     }
     return text;
 }
@@ -96,13 +99,126 @@ constexpr CommandForm kCommands[] = {
     {"config-list", 0, 0, "config-list"},
     {"config-export", 1, 1, "config-export FILE"},
     {"config-import", 1, 1, "config-import FILE"},
+    {"players", 1, 1, "players PORT"},
+    {"say", 2, kAny, "say PORT TEXT..."},
+    {"kick", 2, kAny, "kick PORT NAME|NUMBER"},
+    {"ban", 2, kAny, "ban PORT NAME|NUMBER"},
+    {"console", 2, kAny, "console PORT COMMAND..."},
 };
+
+// Longest line the game's console takes (with its line end).
+constexpr size_t kConsoleLineMax = 1021;
+
+std::string Joined(const std::vector<std::string>& words, size_t from) {
+    std::string text;
+    for (size_t i = from; i < words.size(); ++i) text += (i > from ? " " : "") + words[i];
+    return text;
+}
+
+bool HasControlCharacter(const std::string& text) {
+    for (unsigned char c : text)
+        if (c < 0x20 || c == 0x7F) return true;
+    return false;
+}
+
+bool EqualIgnoringCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// A player named by number, else by name ignoring case.
+std::optional<ConsolePlayer> FindPlayer(const std::vector<ConsolePlayer>& list, const std::string& who) {
+    unsigned number = 0;
+    const bool numeric = !who.empty() && who.size() <= 5 &&
+                         std::all_of(who.begin(), who.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (numeric) number = static_cast<unsigned>(std::strtoul(who.c_str(), nullptr, 10));
+    for (const ConsolePlayer& player : list)
+        if (numeric && player.number == number) return player;
+    for (const ConsolePlayer& player : list)
+        if (EqualIgnoringCase(player.name, who)) return player;
+    return std::nullopt;
+}
+
+// The console of the server on `word`'s port, or the error answer. `connected`: the console must
+// hold a connection (a command is to be sent), not only its last player list.
+RemoteConsole* ConsoleOn(ServerManager& manager, const std::string& word, bool connected, unsigned& port,
+                         std::string& error) {
+    if (!ParsePort(word, port)) {
+        error = "Error: not a port: " + word + "\n";
+        return nullptr;
+    }
+    CServerInfo* entry = manager.EntryOnPort(port);
+    if (!entry) {
+        error = "Error: no server on port " + std::to_string(port) + ".\n";
+        return nullptr;
+    }
+    if (!entry->console || (connected && !entry->console->IsConnected())) {
+        error = "Error: server " + std::to_string(port) + " has no console connection.\n";
+        return nullptr;
+    }
+    return entry->console.get();
+}
+
+std::string PlayersAnswer(ServerManager& manager, RemoteConsole& console) {
+    const std::vector<ConsolePlayer> list = console.Players();
+    if (list.empty()) return "No players.\n";
+    std::string text = "Number\tName\tAddress\tOnline\n";
+    for (const ConsolePlayer& player : list) {
+        const std::string address = manager.LastKnownAddress(player.name);
+        text += std::to_string(player.number) + "\t" + player.name + "\t" + (address.empty() ? "-" : address) +
+                "\t" + std::to_string(player.onlineMs / 60000) + " min\n";
+    }
+    return text;
+}
+
+std::optional<std::string> OperatorConsoleCommand(ServerManager& manager, const std::string& verb,
+                                                  const std::vector<std::string>& args, const LateAnswer& late) {
+    unsigned port = 0;
+    std::string error;
+    RemoteConsole* console = ConsoleOn(manager, args[0], verb != "players", port, error);
+    if (!console) return error;
+    const std::string server = "server " + std::to_string(port);
+    if (verb == "players") return PlayersAnswer(manager, *console);
+
+    const std::string text = Joined(args, 1);
+    if (text.empty()) {
+        const char* what = verb == "say" ? "a text" : verb == "console" ? "a command" : "a player";
+        return "Error: " + verb + " needs " + what + ".\n";
+    }
+    // A line break inside would make the server read two commands.
+    if (HasControlCharacter(text)) return "Error: control characters are not allowed in a console command.\n";
+    if (text.size() > kConsoleLineMax) return "Error: the console line is too long.\n";
+    if (verb == "say") {
+        console->Say(text);
+        return "Said on " + server + ": " + text + "\n";
+    }
+    if (verb == "kick" || verb == "ban") {
+        const std::optional<ConsolePlayer> player = FindPlayer(console->Players(), text);
+        if (!player) return "Error: no player " + text + " on " + server + ".\n";
+        const bool ban = verb == "ban";
+        ban ? console->Ban(static_cast<int>(player->number), std::nullopt)
+            : console->Kick(static_cast<int>(player->number), std::nullopt);
+        manager.events.AddEvent("Server %u: Player '%s' %s by the operator.", port, player->name.c_str(),
+                                ban ? "banned" : "kicked");
+        return std::string(ban ? "Banned " : "Kicked ") + player->name + " (" + std::to_string(player->number) +
+               ") from " + server + ".\n";
+    }
+    // console
+    if (!late) return "Error: console commands cannot be answered here.\n";
+    const bool taken = console->SendConsoleCommand(text, [late, server](const std::string& reply) {
+        late(reply.empty() ? "No reply from " + server + ".\n" : reply);
+    });
+    if (!taken) return "Error: " + server + " cannot take a console command now; another one may wait for its reply.\n";
+    return std::nullopt;
+}
 
 }  // namespace
 
 namespace {
 
-std::string Dispatch(ServerManager& manager, const std::vector<std::string>& words, bool* closes) {
+std::optional<std::string> Dispatch(ServerManager& manager, const std::vector<std::string>& words, bool* closes,
+                                    const LateAnswer& late) {
     if (closes) *closes = false;
     if (words.empty()) return "Error: empty command.\n";
     const std::string& verb = words[0];
@@ -137,6 +253,8 @@ std::string Dispatch(ServerManager& manager, const std::vector<std::string>& wor
         return "OK\n";
     }
     if (verb == "status") return StatusText(manager);
+    if (verb == "players" || verb == "say" || verb == "kick" || verb == "ban" || verb == "console")
+        return OperatorConsoleCommand(manager, verb, args, late);
     if (verb == "stats") {
         return "servers\t" + std::to_string(manager.servers.entries.size()) + "\n" +
                "supervisor passes\t" + std::to_string(manager.tickTimes.passes) + "\n" +
@@ -177,9 +295,14 @@ std::string Dispatch(ServerManager& manager, const std::vector<std::string>& wor
 }  // namespace
 
 std::string ExecuteCommand(ServerManager& manager, const std::vector<std::string>& words, bool* closes) {
+    return *ExecuteCommandOrLater(manager, words, closes, nullptr);
+}
+
+std::optional<std::string> ExecuteCommandOrLater(ServerManager& manager, const std::vector<std::string>& words,
+                                                 bool* closes, LateAnswer late) {
     // A command runs on the loop thread: whatever it meets must end in an answer, never the program.
     try {
-        return Dispatch(manager, words, closes);
+        return Dispatch(manager, words, closes, late);
     } catch (const std::bad_alloc&) {
         return "Error: not enough memory to carry out the command.\n";
     } catch (const std::exception& e) {

@@ -1,6 +1,7 @@
 #include "app/server_manager.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <memory>
 
@@ -511,6 +512,25 @@ size_t ServerManager::StopServersOnPorts(const std::vector<unsigned>& ports) {
     RemoveServers(indexes);
     RefreshStopAllButtons();
     return indexes.size();
+}
+
+CServerInfo* ServerManager::EntryOnPort(unsigned port) {
+    for (auto& entry : servers.entries)
+        if (entry->config.launch.serverPort == port) return entry.get();
+    return nullptr;
+}
+
+std::string ServerManager::LastKnownAddress(const std::string& name) const {
+    for (const PlayerRecord& record : players.Records()) {
+        if (record.name.size() != name.size() || record.current < 0 ||
+            static_cast<size_t>(record.current) >= record.addresses.size())
+            continue;
+        if (std::equal(name.begin(), name.end(), record.name.begin(), [](char a, char b) {
+                return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+            }))
+            return record.addresses[static_cast<size_t>(record.current)];
+    }
+    return std::string();
 }
 
 std::string ServerManager::StartByNames(const std::vector<std::string>& names) {

@@ -135,6 +135,12 @@ public:
 
     bool initializationFailed() const { return initFailed_; }
 
+    // --- The operator's console commands (players, say, kick, ban, console) ------------------------
+    // The entry supervised on this game port, or null.
+    CServerInfo* EntryOnPort(unsigned port);
+    // The address the player records hold last for this name (ignoring case), "" when none.
+    std::string LastKnownAddress(const std::string& name) const;
+
     // Owned stores and services, in construction order.
     CSystemInfo systemInfo;
     CGameInstallation installation;

@@ -12,6 +12,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace hm {
 
@@ -30,6 +33,18 @@ struct ConsoleFigures {
     bool autoRepeat = false;         // the automatic commands are to be repeated ...
     uint32_t autoRepeatMinutes = 0;  // ... every this many minutes
 };
+
+// One player of the console's player array, as the operator's player view shows it.
+struct ConsolePlayer {
+    uint32_t number = 0;     // the server's player number
+    std::string name;
+    uint32_t onlineMs = 0;   // since a player-list reply first showed the player
+};
+
+// Receives the reply to one operator console command: the lines the console read after the command
+// went out. Called once, on the connection's worker thread (or on the caller's, when the connection
+// ends before the command went out); it must not block.
+using ConsoleReply = std::function<void(const std::string& reply)>;
 
 class RemoteConsole {
 public:
@@ -61,6 +76,22 @@ public:
     virtual void SetMaxPlayers(uint32_t n) = 0;
     // Sends the operator's automatic commands (one or all, as the console settings say).
     virtual void SendAutoCommands() = 0;
+
+    // The operator's commands. Each hands its lines to the worker like every other command; a
+    // connection without a worker sends nothing.
+    virtual std::vector<ConsolePlayer> Players() const { return {}; }
+    virtual void Say(const std::string& text) { (void)text; }
+    // With a message: says it first and keeps the pause before the kick (ban).
+    virtual void Kick(int number, const std::optional<std::string>& message) { (void)number, (void)message; }
+    virtual void Ban(int number, const std::optional<std::string>& message) { (void)number, (void)message; }
+    // Sends one console line (without line end) and collects what the console reads after it until a
+    // second of silence or five seconds in all, then hands it to `reply`. False, and no call of
+    // `reply`, when the connection cannot take it (no worker, not connected, another command still
+    // waiting for its reply).
+    virtual bool SendConsoleCommand(const std::string& line, ConsoleReply reply) {
+        (void)line, (void)reply;
+        return false;
+    }
 };
 
 // Builds the connection for one entry (the supervision module binds event list, settings, rules, ...).

@@ -334,11 +334,14 @@ size_t ConsoleParser::PlayerListReply(size_t offset) {
             found_.assign("Player found by Haldmoor3: '").append(name).append("'.");
             actions_.WriteConsoleLog(std::string_view(found_).substr(0, kFoundLineMax));
             state_.lastPlayerRowTick = state_.lastReceiveTick.load();
-            fresh.push_back(PlayerSlot{number, name, 0, 0});
+            // A known player keeps the time it was first listed; the operator's player view shows
+            // the time online from it.
+            fresh.push_back(PlayerSlot{number, name, 0, 0, state_.lastReceiveTick.load()});
             bool known = false;
             for (const PlayerSlot& slot : current) {
                 if (slot.number == number && slot.name == name) {
                     known = true;
+                    fresh.back().joinTick = slot.joinTick;
                     break;
                 }
             }

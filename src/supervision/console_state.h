@@ -26,6 +26,7 @@ struct PlayerSlot {
     std::string name;              // nickname as listed
     Tick lastObserveTick = 0;      // when the player last started observing, 0 = never
     uint32_t observeToggles = 0;   // quick successive observer starts
+    Tick joinTick = 0;             // when a player-list reply first showed this player
 
     bool operator==(const PlayerSlot&) const = default;
 };

@@ -31,6 +31,28 @@ uint32_t DrawRandom(uint32_t modulo) {
     return static_cast<uint32_t>(generator() % modulo);
 }
 
+// The reply to an operator console command as lines for people: line breaks kept, the game's colour
+// codes (0x01 and three colour bytes) and other control bytes dropped, empty lines left out.
+std::string ReplyText(const std::string& raw) {
+    std::string text, line;
+    auto endLine = [&] {
+        if (!line.empty()) text += line + "\n";
+        line.clear();
+    };
+    for (size_t i = 0; i < raw.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(raw[i]);
+        if (c == '\r' || c == '\n' || c == '\0') {
+            endLine();
+        } else if (c == 0x01) {
+            i += 3;
+        } else if (c >= 0x20 && c != 0x7F) {
+            line += static_cast<char>(c);
+        }
+    }
+    endLine();
+    return text;
+}
+
 std::string Formatted(const char* format, long long value) {
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, format, value);
@@ -177,6 +199,60 @@ void RemoteConsoleClient::Ban(int number, const std::optional<std::string>& mess
     Post(Formatted("$Ban %lld\r\n", number), kCommandPauseMs);
 }
 
+std::vector<ConsolePlayer> RemoteConsoleClient::Players() const {
+    const Tick now = clock_.TickCount();
+    std::vector<ConsolePlayer> list;
+    for (const PlayerSlot& slot : state_.PlayersSnapshot())
+        list.push_back(ConsolePlayer{slot.number, slot.name, Elapsed(now, slot.joinTick)});
+    return list;
+}
+
+bool RemoteConsoleClient::SendConsoleCommand(const std::string& line, ConsoleReply reply) {
+    if (!reply || !threadWanted_ || leaving_ || !connected_) return false;
+    {
+        std::lock_guard<std::mutex> guard(replyLock_);
+        if (reply_) return false;
+        reply_ = PendingReply{std::move(reply), std::string(), clock_.TickCount(), false, 0};
+    }
+    {
+        // Not through Post: a "$players" typed by the operator must go out as its own line.
+        std::lock_guard<std::mutex> guard(outLock_);
+        outbox_.push_back(Outgoing{line + "\r\n", kCommandPauseMs, false, true});
+    }
+    socket_.Interrupt();
+    return true;
+}
+
+void RemoteConsoleClient::NoteReplyData(const char* data, size_t size) {
+    constexpr size_t kReplyMax = 65536;   // a chatty server cannot grow the answer without bound
+    std::lock_guard<std::mutex> guard(replyLock_);
+    if (!reply_ || !reply_->sent) return;
+    reply_->raw.append(data, std::min(size, kReplyMax - std::min(kReplyMax, reply_->raw.size())));
+    reply_->lastTick = clock_.TickCount();
+}
+
+std::optional<uint32_t> RemoteConsoleClient::ReplyDueIn() {
+    std::lock_guard<std::mutex> guard(replyLock_);
+    if (!reply_) return std::nullopt;
+    const Tick now = clock_.TickCount();
+    uint32_t left = Elapsed(reply_->handedTick + kReplyLimitMs, now);
+    if (reply_->sent) left = std::min(left, Elapsed(reply_->lastTick + kReplySilenceMs, now));
+    return left;
+}
+
+void RemoteConsoleClient::FinishReply(bool now) {
+    if (!now) {
+        const std::optional<uint32_t> left = ReplyDueIn();
+        if (!left || *left > 0) return;
+    }
+    std::optional<PendingReply> done;
+    {
+        std::lock_guard<std::mutex> guard(replyLock_);
+        done.swap(reply_);
+    }
+    if (done) done->reply(ReplyText(done->raw));
+}
+
 void RemoteConsoleClient::SendAutoCommands() {
     std::vector<std::string> lines;
     {
@@ -274,8 +350,11 @@ void RemoteConsoleClient::FinishClose() {
     if (thread_.joinable()) thread_.join();
     threadWanted_ = false;
     state_.listRequests = 0;
-    std::lock_guard<std::mutex> guard(outLock_);
-    outbox_.clear();
+    {
+        std::lock_guard<std::mutex> guard(outLock_);
+        outbox_.clear();
+    }
+    FinishReply(true);
 }
 
 void RemoteConsoleClient::Logout() {
@@ -364,6 +443,7 @@ void RemoteConsoleClient::Run() {
         socket_.Close();
         for (uint32_t i = 0; i < kReconnectPauses && !StopWanted(); ++i) Rest(kAddressRetryMs);
     }
+    FinishReply(true);
     std::lock_guard<std::mutex> guard(finishLock_);
     finished_ = true;
     finishedSignal_.notify_all();
@@ -479,6 +559,13 @@ bool RemoteConsoleClient::SendDue() {
         if (item.farewellEnd) return true;
         if (!item.line.empty()) socket_.Send(item.line);
         nextSendTick_ = clock_.TickCount() + item.pauseAfterMs;
+        if (item.startsReply) {
+            std::lock_guard<std::mutex> guard(replyLock_);
+            if (reply_) {
+                reply_->sent = true;
+                reply_->lastTick = clock_.TickCount();
+            }
+        }
     }
 }
 
@@ -529,7 +616,10 @@ void RemoteConsoleClient::ReceiveLoop(char* receive) {
             const uint32_t silenceLeft = Elapsed(lastData + kSilenceMs, clock_.TickCount());
             timeout = timeout ? std::min(*timeout, silenceLeft) : silenceLeft;
         }
+        if (const std::optional<uint32_t> replyLeft = ReplyDueIn())
+            timeout = timeout ? std::min(*timeout, *replyLeft) : *replyLeft;
         const int woke = WaitForWork(timeout);
+        FinishReply(false);
         if (woke < 0) break;   // closed by the farewell's end or the owner
         if (woke == 1) {
             const size_t at = filled + (held ? 1 : 0);
@@ -539,6 +629,7 @@ void RemoteConsoleClient::ReceiveLoop(char* receive) {
                 lastChunk();
                 break;
             }
+            NoteReplyData(receive + at, static_cast<size_t>(got));
             filled = at + static_cast<size_t>(got) - 1;
             held = true;
             silenceJudged = false;
@@ -555,6 +646,7 @@ void RemoteConsoleClient::ReceiveLoop(char* receive) {
             if (filled != 0 && receive[filled] == '\0') parse();
         }
     }
+    FinishReply(true);   // the connection ended: the reply is what came until now
 }
 
 std::unique_ptr<RemoteConsole> MakeRemoteConsole(EventLogList* events, const ConsoleSettings& settings,

@@ -10,7 +10,9 @@
 // data, a new command or the stop, with the next due moment (silence framing, queued send) as its
 // time-out; an idle console costs nothing. The client never kills its thread: Logout and Quit hand the
 // farewell to the worker, which sends it and ends; a worker that does not end in time is woken by
-// closing the socket. Text from the network is
+// closing the socket. The operator's console command is answered the same way: the worker collects
+// what the console reads after the command and hands it to the caller's callback once the console
+// has been quiet for a second (five seconds at most), so nobody waits for it. Text from the network is
 // only ever data, never a format string or a path. The password is never sent to a peer that does not
 // greet like the game, and a connection the server ends is noticed at once and re-established.
 #pragma once
@@ -67,6 +69,8 @@ public:
     static constexpr uint32_t kKickPauses = 4;              // times 500 ms after the kick message
     static constexpr uint32_t kBanPauses = 5;
     static constexpr size_t kAutoCommandMax = 1021;         // characters of one automatic command
+    static constexpr uint32_t kReplySilenceMs = 1000;       // an operator command's reply ends after this quiet ...
+    static constexpr uint32_t kReplyLimitMs = 5000;         // ... or this long after the command was handed over
 
     // Copies the settings and starts the worker thread at once. `events` and `jotwell` may be null;
     // the rules, the player store and the clock must outlive the object. A non-zero
@@ -95,12 +99,14 @@ public:
     int RequestPlayers() override;
     void SetMaxPlayers(uint32_t n) override;
     void SendAutoCommands() override;
+    std::vector<ConsolePlayer> Players() const override;
+    bool SendConsoleCommand(const std::string& line, ConsoleReply reply) override;
 
     // Commands; each is sent only while the worker thread is wanted and followed by a 100 ms pause
     // before the connection's next line.
     void RequestPlayerInfo(int number) override;
     void SetRespawnTime(uint32_t seconds) override;
-    void Say(const std::string& text);
+    void Say(const std::string& text) override;
     void Kick(int number, const std::optional<std::string>& message) override;
     void Ban(int number, const std::optional<std::string>& message) override;
     void OnLoggedIn();
@@ -137,6 +143,16 @@ private:
         std::string line;
         uint32_t pauseAfterMs = 0;
         bool farewellEnd = false;   // the farewell has gone out: the worker ends
+        bool startsReply = false;   // the operator's console command: its reply is collected from here
+    };
+
+    // The reply being collected for the operator's console command (at most one at a time).
+    struct PendingReply {
+        ConsoleReply reply;
+        std::string raw;           // console bytes read since the command went out
+        Tick handedTick = 0;       // when the command was handed over
+        bool sent = false;
+        Tick lastTick = 0;         // the send or the last data after it
     };
 
     void Run();
@@ -159,6 +175,11 @@ private:
     // Worker: a pause between connection attempts that ends early on the stop or the farewell.
     void Rest(uint32_t ms);
     bool StopWanted() const { return stopRequested_.load() != 0 || leaving_.load(); }
+    // Worker: notes console bytes for a reply being collected; ms until that reply is due (nullopt:
+    // none is being collected); hands the reply over when it is due, or at once with `now`.
+    void NoteReplyData(const char* data, size_t size);
+    std::optional<uint32_t> ReplyDueIn();
+    void FinishReply(bool now);
 
     // The silence time-out the supervisor is told before and after the login.
     const uint32_t initialTimeoutMs_;
@@ -190,6 +211,8 @@ private:
     bool foreignReported_ = false;
     std::mutex lifeLock_;                      // one Logout/Quit at a time
     mutable std::mutex autoLock_;              // the automatic command index, shared by both threads
+    std::mutex replyLock_;                     // with `reply_`, shared by both threads
+    std::optional<PendingReply> reply_;
     std::thread thread_;
 };
 

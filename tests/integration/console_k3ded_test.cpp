@@ -420,7 +420,7 @@ TEST_F(ConsoleK3dedTest, KilledServersWithPlayersAreRestartedOnePerPass) {
     })) << Events();
     std::string status;
     ASSERT_EQ(Send("status", status), 0);
-    EXPECT_EQ(Count(status, "\tRunning - TCP/IP\n"), 2u) << status;
+    EXPECT_EQ(Count(status, "\tRunning - TCP/IP\t"), 2u) << status;
     EXPECT_TRUE(WaitFor([&] { return Contains(Record(), "command $players"); })) << Events();
 
     ASSERT_EQ(Send("stop-exit", output), 0) << output;

@@ -105,7 +105,7 @@ TEST_F(HostileFilesTest, StartsPastEntriesThatAreNoArchivesAndAnswersImportsOfNo
         EXPECT_EQ(output, c.answer);
     }
     EXPECT_EQ(RunToEnd("--send status", output), 0);
-    EXPECT_EQ(output, "PID\tName\tMission\tGame type\tPort\tStatus\n");
+    EXPECT_EQ(output, "PID\tName\tMission\tGame type\tPort\tStatus\tPlayers\n");
     EXPECT_EQ(RunToEnd("--send exit", output), 0);
     ASSERT_EQ(server->Wait(30000), Process::WaitResult::Exited) << ServerText();
     EXPECT_EQ(server->ExitCode(), 0);

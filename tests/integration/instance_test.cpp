@@ -101,7 +101,7 @@ TEST_F(InstanceTest, SecondStartsReachTheRunningInstanceAndExitEndsIt) {
     EXPECT_EQ(output, "Haldmoor3 is already running.\n");
 
     EXPECT_EQ(RunToEnd("--send status", output), 0);
-    EXPECT_EQ(output, "PID\tName\tMission\tGame type\tPort\tStatus\n");
+    EXPECT_EQ(output, "PID\tName\tMission\tGame type\tPort\tStatus\tPlayers\n");
 
     EXPECT_EQ(RunToEnd("--send stop 0", output), 1);
     EXPECT_EQ(output, "Error: not a port: 0\n");
@@ -140,7 +140,7 @@ TEST_F(InstanceTest, CommandsTravelAsListsOfWordsFromALongRuntimeFolder) {
 
     struct Case { std::string arguments; int code; std::string answer; };
     const Case cases[] = {
-        {"--send status", 0, "PID\tName\tMission\tGame type\tPort\tStatus\n"},
+        {"--send status", 0, "PID\tName\tMission\tGame type\tPort\tStatus\tPlayers\n"},
         {"--send status now", 1, "Error: usage: status\n"},
         {"--send exit please", 1, "Error: usage: exit\n"},
         {"--send start", 1, "Error: usage: start NAME...\n"},

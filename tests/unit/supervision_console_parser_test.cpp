@@ -184,8 +184,8 @@ TEST_F(ParserFixture, MarkerCharacterIsNeverPartOfTheJoiningName) {
 TEST_F(ParserFixture, PlayerListReplyListsAliceAndBobAndProcessesTheLineAfterIt) {
     List({{1, "Alice"}, {2, "Bob"}}, "Shutting down\r\n");
     ASSERT_EQ(state.players.size(), 2u);
-    EXPECT_EQ(state.players[0], (PlayerSlot{1, "Alice", 0, 0}));
-    EXPECT_EQ(state.players[1], (PlayerSlot{2, "Bob", 0, 0}));
+    EXPECT_EQ(state.players[0], (PlayerSlot{1, "Alice", 0, 0, 50'000'000}));
+    EXPECT_EQ(state.players[1], (PlayerSlot{2, "Bob", 0, 0, 50'000'000}));
     EXPECT_EQ(console.verdictAsked, (std::vector<std::string>{"Alice", "Bob"}));
     EXPECT_EQ(console.logLines,
               (Calls{"$players found (recognized by Haldmoor3).", "[12:00] $players", "PNum Name",
@@ -198,9 +198,12 @@ TEST_F(ParserFixture, PlayerListReplyListsAliceAndBobAndProcessesTheLineAfterIt)
 TEST_F(ParserFixture, KnownPlayersGetNoSecondVerdictButARenamedNumberDoes) {
     List({{1, "Alice"}, {2, "Bob"}});
     console.verdictAsked.clear();
+    clock.Advance(60000);
     List({{1, "Alice"}, {2, "Robert"}, {0, "Nobody"}});
     EXPECT_EQ(console.verdictAsked, (std::vector<std::string>{"Robert"}));
-    EXPECT_EQ(state.players.size(), 2u) << "a row numbered 0 is not listed";
+    ASSERT_EQ(state.players.size(), 2u) << "a row numbered 0 is not listed";
+    EXPECT_EQ(state.players[0].joinTick, 50'000'000u) << "a known player keeps the time it was first listed";
+    EXPECT_EQ(state.players[1].joinTick, 50'060'000u);
 }
 
 TEST_F(ParserFixture, PlayerInfoIsRequestedOnlyForNewPlayersAfterTheFirstListAndNotForPercentNames) {

@@ -322,6 +322,50 @@ TEST_F(RemoteConsoleFixture, KickPauseEndsEarlyWhenTheConsoleIsStopped) {
     EXPECT_TRUE(peer.WaitFor("$kick 7\r\nlogout\r\n\r\nsay bye\r\n")) << peer.Received();
 }
 
+TEST_F(RemoteConsoleFixture, AnOperatorCommandIsAnsweredWithWhatTheConsoleReadUntilASecondOfSilence) {
+    ScriptedPeer peer(LoopbackAddress(), port);
+    auto console = Make();
+    EXPECT_FALSE(console->SendConsoleCommand("$rehash", [](const std::string&) {})) << "not connected yet";
+    ASSERT_TRUE(peer.AcceptAndLogin("secret"));
+    ASSERT_TRUE(peer.WaitFor("$players\r\n"));
+    ASSERT_TRUE(WaitUntil([&] { return console->IsConnected(); }));
+
+    struct Reply {
+        std::promise<std::string> text;
+        Tick at = 0;
+    };
+    auto send = [&](const std::string& line, Reply& reply) {
+        return console->SendConsoleCommand(line, [&](const std::string& text) {
+            reply.at = clock.TickCount();
+            reply.text.set_value(text);
+        });
+    };
+    // Two bursts, the game's colour code and control bytes in them: the reply is their lines.
+    Reply first;
+    ASSERT_TRUE(send("$setmaxplayers 5", first));
+    Reply busy;
+    EXPECT_FALSE(send("$rehash", busy)) << "one command waits for its reply at a time";
+    ASSERT_TRUE(peer.WaitFor("$setmaxplayers 5\r\n"));
+    peer.Burst("[Remote] $setmaxplayers 5\r\nMaximum players\x02 set to 5.\r\n");
+    std::this_thread::sleep_for(300ms);
+    const Tick lastData = clock.TickCount();
+    peer.Burst("\r\n>Alice has joined the game\r\n");
+    auto text = first.text.get_future();
+    ASSERT_EQ(text.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(text.get(), "[Remote] $setmaxplayers 5\nMaximum players set to 5.\n>Alice has joined the game\n");
+    EXPECT_GE(Elapsed(first.at, lastData), 1000u);
+
+    // No answer at all: an empty reply after the second of silence; a logout hands over a waiting one.
+    for (bool logout : {false, true}) {
+        Reply quiet;
+        ASSERT_TRUE(send("$rehash", quiet)) << logout;
+        if (logout) console->Logout();
+        auto none = quiet.text.get_future();
+        ASSERT_EQ(none.wait_for(10s), std::future_status::ready) << logout;
+        EXPECT_EQ(none.get(), "") << logout;
+    }
+}
+
 TEST_F(RemoteConsoleFixture, AutoCommandsOneAtATimeStepThroughTheListInTurn) {
     settings.autoCommands = {"one", "two", "three"};
     settings.autoOnlyOne = 1;
