@@ -146,15 +146,10 @@ int RunProgram(int argc, char** argv, DesktopFrontEnd desktop) {
     JotwellBinding jotwell;
     jotwell.BindAtStartup(fs::ExecutableFolder(), registry);
 
-    // The single-instance rule: the local mutex decides, the global one only exists.
-    NamedMutex localMutex;
-    NamedMutex globalMutex;
-    bool anotherInstance = false;
-    localMutex.Create("Haldmoor3", &anotherInstance);
-    globalMutex.Create("Global\\Haldmoor3");
-
-    if (anotherInstance) {
-        std::vector<std::string> words = args.send.empty() ? std::vector<std::string>{"front"} : args.send;
+    // A command for the running instance goes straight to its channel. A sender never takes the
+    // instance's mutex: a program starting at that moment would take the sender for a running instance
+    // and end.
+    const auto handOver = [](std::vector<std::string> words, std::string& answer) {
         // File names are the sender's: the running instance may stand in another folder.
         if (words[0] == "import" || words[0] == "config-export" || words[0] == "config-import") {
             for (size_t i = 1; i < words.size(); ++i) {
@@ -163,17 +158,33 @@ int RunProgram(int argc, char** argv, DesktopFrontEnd desktop) {
                 }
             }
         }
+        return LocalRequest(InstanceSocketPath(), EncodeCommand(words), answer, 130000);
+    };
+    if (!args.send.empty()) {
         std::string answer;
-        if (!LocalRequest(InstanceSocketPath(), EncodeCommand(words), answer, 130000)) {
-            std::fprintf(stderr, "haldmoor3: another instance runs but did not answer.\n");
+        if (!handOver(args.send, answer)) {
+            std::fprintf(stderr, "haldmoor3: Haldmoor3 is not running (its command channel does not answer).\n");
             return 1;
         }
         std::fputs(answer.c_str(), stdout);
         return answer.rfind("Error:", 0) == 0 ? 1 : 0;
     }
-    if (!args.send.empty()) {
-        std::fprintf(stderr, "haldmoor3: Haldmoor3 is not running.\n");
-        return 1;
+
+    // The single-instance rule: the local mutex decides, the global one only exists.
+    NamedMutex localMutex;
+    NamedMutex globalMutex;
+    bool anotherInstance = false;
+    localMutex.Create("Haldmoor3", &anotherInstance);
+    globalMutex.Create("Global\\Haldmoor3");
+
+    if (anotherInstance) {
+        std::string answer;
+        if (!handOver({"front"}, answer)) {
+            std::fprintf(stderr, "haldmoor3: another instance runs but did not answer.\n");
+            return 1;
+        }
+        std::fputs(answer.c_str(), stdout);
+        return answer.rfind("Error:", 0) == 0 ? 1 : 0;
     }
 
     // Leftovers of a self-update; errors are ignored. Only the instance that runs does this: a second
