@@ -323,9 +323,11 @@ TEST_F(RemoteConsoleFixture, KickPauseEndsEarlyWhenTheConsoleIsStopped) {
 }
 
 TEST_F(RemoteConsoleFixture, AnOperatorCommandIsAnsweredWithWhatTheConsoleReadUntilASecondOfSilence) {
-    ScriptedPeer peer(LoopbackAddress(), port);
+    // Nobody listens yet: the console cannot be connected, so the command is refused.
     auto console = Make();
     EXPECT_FALSE(console->SendConsoleCommand("$rehash", [](const std::string&) {})) << "not connected yet";
+    ScriptedPeer peer(LoopbackAddress(), port);
+    ASSERT_TRUE(peer.Bound());
     ASSERT_TRUE(peer.AcceptAndLogin("secret"));
     ASSERT_TRUE(peer.WaitFor("$players\r\n"));
     ASSERT_TRUE(WaitUntil([&] { return console->IsConnected(); }));
