@@ -10,7 +10,8 @@ packages=(
   libgtest-dev libgmock-dev googletest
   libbenchmark-dev
   zlib1g-dev
-  libcurl4-openssl-dev
+  libcurl4-openssl-dev libssl-dev openssl
+  libsodium-dev
   libspdlog-dev
   procps psmisc
   clang libclang-rt-14-dev
