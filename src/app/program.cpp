@@ -17,6 +17,7 @@
 #include "platform/local_channel.h"
 #include "platform/named_mutex.h"
 #include "platform/registry.h"
+#include "game/game_installation.h"
 
 namespace hm {
 
@@ -51,7 +52,19 @@ Arguments ParseArguments(int argc, char** argv) {
     return args;
 }
 
-int RunHeadless(JotwellBinding& jotwell, Registry& registry) {
+// A whole decimal number in [low, high] from the environment, else fallback.
+uint32_t EnvironmentNumber(const char* name, uint32_t low, uint32_t high, uint32_t fallback) {
+    const char* text = std::getenv(name);
+    if (!text || !*text) return fallback;
+    uint64_t value = 0;
+    for (const char* c = text; *c; ++c) {
+        if (*c < '0' || *c > '9' || c - text >= 10) return fallback;
+        value = value * 10 + static_cast<uint64_t>(*c - '0');
+    }
+    return value >= low && value <= high ? static_cast<uint32_t>(value) : fallback;
+}
+
+int RunHeadless(JotwellBinding& jotwell, Registry& registry, const UpdateTuning& update) {
     HeadlessLoop loop;
     HeadlessView view(loop);
     ManagerContext context;
@@ -62,6 +75,7 @@ int RunHeadless(JotwellBinding& jotwell, Registry& registry) {
     context.registry = &registry;
     context.timerPeriodMs = TimerPeriodSetting();
     context.consoleTimeoutMs = ConsoleTimeoutSetting();
+    context.update = update;
 
     std::signal(SIGTERM, OnExitSignal);
     std::signal(SIGINT, OnExitSignal);
@@ -93,6 +107,26 @@ int RunHeadless(JotwellBinding& jotwell, Registry& registry) {
 }
 
 }  // namespace
+
+UpdateTuning UpdateTuningSetting(Registry& registry, const UpdateKey& key, bool headless) {
+    UpdateTuning tuning;
+    tuning.run = true;
+    tuning.key = key;
+    if (headless) tuning.restartArguments = {"--headless"};
+    const char* site = std::getenv("HALDMOOR3_UPDATE_SITE");
+    if (site && *site) {
+        tuning.site = site;
+    } else {
+        RegValue value;
+        if (registry.Read(kGameKey, "Haldmoor3UpdateSite", value) && value.type == RegType::String) {
+            tuning.site = value.text;
+        }
+    }
+    while (!tuning.site.empty() && tuning.site.back() == '/') tuning.site.pop_back();
+    tuning.uptimeCycles = EnvironmentNumber("HALDMOOR3_UPTIME_CYCLES", 1, 12000, 12000);
+    tuning.secondMs = EnvironmentNumber("HALDMOOR3_UPDATE_SECOND_MS", 1, 1000, 1000);
+    return tuning;
+}
 
 std::string InstanceSocketPath() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
@@ -130,7 +164,7 @@ bool DisplayAvailable() {
     return false;
 }
 
-int RunProgram(int argc, char** argv, DesktopFrontEnd desktop) {
+int RunProgram(int argc, char** argv, DesktopFrontEnd desktop, const UpdateKey& updateKey) {
     const Arguments args = ParseArguments(argc, argv);
     if (!args.error.empty()) {
         std::fprintf(stderr, "haldmoor3: %s\n\n%s", args.error.c_str(), UsageText().c_str());
@@ -189,9 +223,10 @@ int RunProgram(int argc, char** argv, DesktopFrontEnd desktop) {
 
     // Leftovers of a self-update; errors are ignored. Only the instance that runs does this: a second
     // start that hands over a command neither waits nor deletes files in the folder it was started in.
-    fs::DeleteFile("New_Haldmoor3.exe");
+    fs::DeleteFile(UpdateThread::kNewProgramName);
     RealClock().Sleep(100);
-    fs::DeleteFile("WaitMutCopy_HMR_tmp.exe");
+    fs::DeleteFile(UpdateThread::kUpdaterCopyName);
+    const UpdateTuning update = UpdateTuningSetting(registry, updateKey, args.headless);
     if (!args.headless) {
         if (!desktop) {
             std::fprintf(stderr,
@@ -205,9 +240,9 @@ int RunProgram(int argc, char** argv, DesktopFrontEnd desktop) {
                          "Run it without a window: haldmoor3 --headless\n");
             return 2;
         }
-        return desktop(argc, argv, jotwell, registry);
+        return desktop(argc, argv, jotwell, registry, update);
     }
-    return RunHeadless(jotwell, registry);
+    return RunHeadless(jotwell, registry, update);
 }
 
 }  // namespace hm

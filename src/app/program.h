@@ -8,16 +8,27 @@
 #include <cstdint>
 #include <string>
 
+#include "update/update_signature.h"
+
 namespace hm {
 
 class JotwellBinding;
 class Registry;
+struct UpdateTuning;
 
 // The desktop front-end of a program that carries one: runs the manager with its window on this
 // thread and returns the process's exit code.
-using DesktopFrontEnd = int (*)(int argc, char** argv, JotwellBinding& jotwell, Registry& registry);
+using DesktopFrontEnd = int (*)(int argc, char** argv, JotwellBinding& jotwell, Registry& registry,
+                                const UpdateTuning& update);
 
-int RunProgram(int argc, char** argv, DesktopFrontEnd desktop = nullptr);
+// updateKey: the public key that new programs must be signed with (built into the program).
+int RunProgram(int argc, char** argv, DesktopFrontEnd desktop, const UpdateKey& updateKey);
+
+// The update thread's settings of this run: the update site (HALDMOOR3_UPDATE_SITE, else the registry
+// value Haldmoor3UpdateSite under the game's key; a trailing '/' dropped), the restart arguments of
+// the mode, and the test aids HALDMOOR3_UPTIME_CYCLES (cycles before the uptime restart, 1 ... 12000)
+// and HALDMOOR3_UPDATE_SECOND_MS (one second of the thread's waits, 1 ... 1000).
+UpdateTuning UpdateTuningSetting(Registry& registry, const UpdateKey& key, bool headless);
 
 // Test and demo aids of the environment: HALDMOOR3_TIMER_MS, the supervisor period (15000 when unset
 // or outside 10 ... 3600000), and HALDMOOR3_CONSOLE_TIMEOUT_MS, a console silence time-out that

@@ -53,7 +53,8 @@ ServerManager::ServerManager(const ManagerContext& context)
       supervisor(*context.clock, events, configs, servers, MakeSupervisorActions()),
       ctx_(context),
       clock_(*context.clock),
-      view_(*context.view) {
+      view_(*context.view),
+      updateThread(*context.clock) {
     events.SetSink(&view_);
     installation.SetEventReporter([this](const std::string& text) { events.AddEvent("%s", text.c_str()); });
     // A new options record offers the global log exactly when the library is there.
@@ -63,6 +64,7 @@ ServerManager::ServerManager(const ManagerContext& context)
 }
 
 ServerManager::~ServerManager() {
+    updateThread.Stop();
     if (supervisorTimer && ctx_.loop) ctx_.loop->KillTimer(supervisorTimer);
 }
 
@@ -200,7 +202,10 @@ bool ServerManager::RunStartUpSteps(ProgressSteps* progress) {
     configs.globalOptions.antiCheat.nicknamesLastUpdate = 0;
     nicknameRules.Set(configs.globalOptions.antiCheat);
 
-    // 19: the update checker joins here.
+    // 19: the update checker.
+    PushUpdateOptions();
+    updateOptionsShared_ = true;
+    if (ctx_.update.run) StartUpdateThread();
 
     // 20: re-attach.
     for (size_t i = 0; i < servers.entries.size(); ++i) {
@@ -244,6 +249,7 @@ void ServerManager::ShutDown() {
         ctx_.loop->KillTimer(supervisorTimer);
         supervisorTimer = 0;
     }
+    updateThread.Stop();   // a fetch in progress is abandoned
     players.StopWriter();  // the player records' pending work; the store below writes what is left
 
     // 4.
@@ -278,6 +284,7 @@ void ServerManager::ShutDown() {
 }
 
 void ServerManager::StoreAll(ProgressSteps* progress) {
+    PullUpdateOptions();  // the update thread may have changed them
     // A failed write is told once per cause and left to the next store; nothing remembers it as done.
     if (serverInfosLoaded_) {
         servers.Store(systemInfo.configFolder, progress);
@@ -375,7 +382,60 @@ LaunchContext ServerManager::MakeLaunchContext(Clock& clock) {
 void ServerManager::RefreshStopAllButtons() { view_.EnableStopAllButtons(!statusLines_.empty()); }
 
 void ServerManager::FixUpdateAttempts() {
+    PullUpdateOptions();
     if (configs.globalOptions.updateAttempts > 1) configs.globalOptions.updateAttempts = 0;
+    PushUpdateOptions();
+}
+
+void ServerManager::PullUpdateOptions() {
+    if (!updateOptionsShared_) return;
+    const UpdateOptions shared = updateOptions.Get();
+    CGlobalOptions& o = configs.globalOptions;
+    o.versionCheck = shared.versionCheck;
+    o.lastVersionCheck = shared.lastVersionCheck;
+    o.latestVersion = shared.latestVersion;
+    o.autoUpdate = shared.autoUpdate;
+    o.updateAttempts = shared.updateAttempts;
+}
+
+void ServerManager::PushUpdateOptions() {
+    const CGlobalOptions& o = configs.globalOptions;
+    updateOptions.Set({o.versionCheck, o.lastVersionCheck, o.latestVersion, o.autoUpdate, o.updateAttempts});
+}
+
+void ServerManager::StartUpdateThread() {
+    UpdateSettings settings;
+    settings.site = ctx_.update.site;
+    settings.workingFolder = ctx_.workingFolder;
+    settings.logFolder = systemInfo.logFolder;
+    settings.gameFolder = installation.GameFolder();
+    settings.programPath = ctx_.update.programPath.empty() ? fs::ExecutablePath() : ctx_.update.programPath;
+    // The updater is built and installed beside the program.
+    settings.updaterPath = settings.programPath.substr(0, settings.programPath.rfind('/') + 1) + "haldmoor3-updater";
+    settings.restartArguments = ctx_.update.restartArguments;
+    settings.publicKey = ctx_.update.key;
+    settings.uptimeCycles = ctx_.update.uptimeCycles;
+    settings.secondMs = ctx_.update.secondMs;
+
+    UpdateLinks links;
+    links.events = &events;
+    links.nicknameRules = &nicknameRules;
+    links.options = &updateOptions;
+    links.totalPlayers = [this] { return supervisor.totalPlayers.load(); };
+    links.settingsDialogOpen = [] { return settingsDialogOpen.load() != 0; };
+    EventLoop* loop = ctx_.loop;
+    const std::weak_ptr<int> alive = lifeToken_;
+    links.showVersion = [this, loop, alive](uint32_t version) {
+        if (loop) loop->Post([this, alive, version] {
+            if (!alive.expired()) view_.SetTitle(WindowTitle(version));
+        });
+    };
+    links.requestClose = [this, loop, alive] {
+        if (loop) loop->Post([this, alive] {
+            if (!alive.expired()) view_.RequestClose();
+        });
+    };
+    updateThread.Start(settings, links);
 }
 
 void ServerManager::CommandExit() {
@@ -573,6 +633,7 @@ std::string ServerManager::StartConfigurations(const std::vector<size_t>& indexe
 GlobalOptionsForm ServerManager::OpenGlobalOptions() {
     settingsDialogOpen = 1;
     configs.globalOptions.antiCheat = nicknameRules.Get();
+    PullUpdateOptions();
     GlobalOptionsForm form = FormFromOptions(configs.globalOptions);
     if (!ctx_.jotwell || !ctx_.jotwell->jotwellPresent()) form.options.useJotwellForEventLog = 0;
     globalLogSwitchAtOpen_ = form.options.useJotwellForEventLog;
@@ -590,6 +651,7 @@ FieldCheck ServerManager::CloseGlobalOptions(const GlobalOptionsForm& form, bool
         const RemoteInfoSettings infoBefore = configs.globalOptions.remoteInfo;
         configs.globalOptions = result;
         nicknameRules.Set(result.antiCheat);
+        if (updateOptionsShared_) PushUpdateOptions();
         installation.RefreshInstallation();
         FollowInfoSettings(infoBefore, result.remoteInfo);
         view_.SetTitle(WindowTitle(result.versionCheck ? result.latestVersion : 0));

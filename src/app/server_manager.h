@@ -31,12 +31,25 @@
 #include "servers/server_config_array.h"
 #include "servers/server_info_array.h"
 #include "trackers/tracker_info_store.h"
+#include "update/update_thread.h"
 
 namespace hm {
 
 class EventLoop;
 class JotwellBinding;
 class Registry;
+
+// The update thread's part of the context: whether it runs at all (not in most tests), where updates
+// come from and how the program restarts.
+struct UpdateTuning {
+    bool run = false;
+    std::string site;                           // "" = no update site configured
+    std::vector<std::string> restartArguments;  // the mode the program runs in, e.g. {"--headless"}
+    UpdateKey key{};                            // the public key new programs are signed for
+    uint32_t uptimeCycles = 12000;              // cycles before the uptime restart
+    uint32_t secondMs = 1000;                   // one second of the update thread's waits
+    std::string programPath;                    // "" = the running program's own file
+};
 
 struct ManagerContext {
     Clock* clock = nullptr;
@@ -51,6 +64,7 @@ struct ManagerContext {
     CServerInfoArray::AttachFunction attach;
     // Reads one mission archive for the installation's list (null: the real archive reader).
     MissionArchiveReader readMission;
+    UpdateTuning update;
 };
 
 // The online lobby link: the service is gone; start and stop do nothing.
@@ -156,6 +170,9 @@ public:
     RemoteInfoServer remoteInfo;  // its worker reads the list under serverListLock
     CServerLauncher launcher;
     Supervisor supervisor;  // holds supervisorTicks and lastSaveTick
+    // The update options the update thread shares with this thread; they lead from step 19 of the
+    // start-up on and are copied into the global options before every store and dialog.
+    SharedUpdateOptions updateOptions;
     unsigned supervisorTimer = 0;
 
     // How long the supervisor's passes held the user-interface thread (the tick count's milliseconds),
@@ -173,6 +190,12 @@ private:
     void RemoveLine(unsigned port);
     void RefreshStopAllButtons();
     void FixUpdateAttempts();
+    void StartUpdateThread();
+    void PullUpdateOptions();  // shared -> global options
+    void PushUpdateOptions();  // global options -> shared
+    bool updateOptionsShared_ = false;
+    // Tasks that workers post check it, so that none reaches a manager that is gone.
+    std::shared_ptr<int> lifeToken_ = std::make_shared<int>(0);
     void ReportLoad(StoreLoad result, const std::string& file, const StoreFileState& state, bool cache = false);
     // Tells a write failure of the store once per cause.
     void ReportWrite(StoreFileState& state, const char* fileName);
@@ -217,6 +240,10 @@ private:
     std::unique_ptr<InfoService> ownInfoService_;  // remoteInfo seen as the options dialog's service
     InfoService* infoService_ = nullptr;
     uint32_t globalLogSwitchAtOpen_ = 0;  // the dialog's copy of the library switch as it opened
+
+public:
+    // Declared last: destroyed (and so stopped) before everything it uses.
+    UpdateThread updateThread;
 };
 
 }  // namespace hm

@@ -27,7 +27,7 @@ extern "C" void OnDesktopExitSignal(int) { g_exitSignal.store(true); }
 
 }  // namespace
 
-int RunDesktop(int argc, char** argv, JotwellBinding& jotwell, Registry& registry) {
+int RunDesktop(int argc, char** argv, JotwellBinding& jotwell, Registry& registry, const UpdateTuning& update) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Haldmoor3"));
     QApplication::setQuitOnLastWindowClosed(false);
@@ -46,6 +46,7 @@ int RunDesktop(int argc, char** argv, JotwellBinding& jotwell, Registry& registr
     context.registry = &registry;
     context.timerPeriodMs = TimerPeriodSetting();
     context.consoleTimeoutMs = ConsoleTimeoutSetting();
+    context.update = update;
 
     // A signal acts as "Exit", as in the headless program: servers keep running.
     std::signal(SIGTERM, OnDesktopExitSignal);

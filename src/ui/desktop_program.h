@@ -10,7 +10,8 @@ namespace hm {
 
 class JotwellBinding;
 class Registry;
+struct UpdateTuning;
 
-int RunDesktop(int argc, char** argv, JotwellBinding& jotwell, Registry& registry);
+int RunDesktop(int argc, char** argv, JotwellBinding& jotwell, Registry& registry, const UpdateTuning& update);
 
 }  // namespace hm
