@@ -49,7 +49,7 @@ long long MsSince(Steady::time_point start) {
 
 const std::string kWarning = "Warning: Version check failed.";
 
-TEST(PageFetcher, AnswersRedirectsAndRefusalsGiveTheResultBodyAndEventsOfTheSpecification) {
+TEST(PageFetcher, AnswersRedirectsAndRefusalsGiveTheirResultBodyAndEvents) {
     // Headers of a plain answer from the test server: status line, Content-Length (5 digits here),
     // Connection, blank line; the biggest body that fits the 64 KB limit together with them.
     const size_t headerBytes = std::string("HTTP/1.1 200 OK\r\nContent-Length: 65474\r\nConnection: close\r\n\r\n").size();
