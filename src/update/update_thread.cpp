@@ -108,7 +108,8 @@ void UpdateThread::RemoveLeftovers() {
 }
 
 bool UpdateThread::UptimeRestart() {
-    if (cycleCount_ <= settings_.uptimeCycles) return false;
+    if (restartAfter_ == 0) restartAfter_ = settings_.uptimeCycles;
+    if (cycleCount_ <= restartAfter_) return false;
     const bool players = !ignorePlayers_ && links_.totalPlayers && links_.totalPlayers() != 0;
     const bool dialog = links_.settingsDialogOpen && links_.settingsDialogOpen();
     bool postpone = dialog;
@@ -118,11 +119,12 @@ bool UpdateThread::UptimeRestart() {
         else postpone = true;
     }
     if (postpone) {
-        cycleCount_ -= std::min(cycleCount_, kPostponeCycles);
+        restartAfter_ = cycleCount_ + kPostponeCycles;
         return false;
     }
 
     cycleCount_ = 0;
+    restartAfter_ = 0;
     playerPostponements_ = 0;
     ignorePlayers_ = false;
     if (settings_.programPath.empty()) {

@@ -145,6 +145,7 @@ private:
     StopEvent stop_;
     std::thread thread_;
     uint32_t cycleCount_ = 0;
+    uint32_t restartAfter_ = 0;    // the cycle count the uptime restart waits for (0: uptimeCycles)
     uint32_t playerPostponements_ = 0;
     bool ignorePlayers_ = false;   // the players have had their time; the restart goes ahead
     bool toldNoSite_ = false;
