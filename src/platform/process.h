@@ -40,6 +40,12 @@ public:
     static std::unique_ptr<Process> Spawn(const std::string& exePath, const std::string& arguments,
                                           const std::string& workingDir, const std::string& outputFile,
                                           std::string* error = nullptr);
+    // Starts exePath in a new session (survives our exit) as our direct child, for a program that takes
+    // over from us: stdin = /dev/null, stdout and stderr, current folder and environment are ours.
+    // argv[0] = exePath, the rest = arguments exactly as given (no splitting). A relative exePath is
+    // taken relative to our current folder. On failure the result is null and *error says why.
+    static std::unique_ptr<Process> SpawnInheriting(const std::string& exePath, const std::vector<std::string>& arguments,
+                                                    std::string* error = nullptr);
     // Re-attaches to a running process that is not our child. Returns null when the pid is gone (a zombie
     // counts as gone), or when identity is not empty and is not one whole argument of the process's
     // command line (CommandLineHasArgument).

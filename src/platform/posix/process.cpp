@@ -186,44 +186,51 @@ Process::~Process() {
     if (pidfd_ >= 0) ::close(pidfd_);
 }
 
-std::unique_ptr<Process> Process::Spawn(const std::string& exePath, const std::string& arguments,
-                                        const std::string& workingDir, const std::string& outputFile,
-                                        std::string* error) {
-    auto fail = [error](const std::string& text) -> std::unique_ptr<Process> {
-        if (error) *error = text;
-        return nullptr;
-    };
-    ReapOrphans();
-    if (exePath.empty()) return fail("No program to start.");
+namespace {
 
-    // posix_spawn resolves a relative path after the chdir; we mean our own folder.
-    std::string program = exePath;
+// Makes a relative exePath absolute against our own folder (posix_spawn would resolve it after the
+// chdir, and we mean ours) and checks that it names a file we may run.
+bool ResolveProgram(const std::string& exePath, std::string& program, std::string& why) {
+    if (exePath.empty()) {
+        why = "No program to start.";
+        return false;
+    }
+    program = exePath;
     if (program[0] != '/') {
         char cwd[PATH_MAX];
-        if (!::getcwd(cwd, sizeof cwd)) return fail("Cannot determine the current folder: " + ErrnoText(errno));
+        if (!::getcwd(cwd, sizeof cwd)) {
+            why = "Cannot determine the current folder: " + ErrnoText(errno);
+            return false;
+        }
         program = std::string(cwd) + "/" + program;
     }
     struct stat info {};
-    if (::stat(program.c_str(), &info) != 0) return fail("Cannot start " + exePath + ": " + ErrnoText(errno));
-    if (!S_ISREG(info.st_mode)) return fail("Cannot start " + exePath + ": not a file");
-    if (::access(program.c_str(), X_OK) != 0) return fail("Cannot start " + exePath + ": " + ErrnoText(errno));
-    if (!workingDir.empty()) {
-        struct stat folder {};
-        if (::stat(workingDir.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
-            return fail("Cannot start " + exePath + ": the working folder " + workingDir + " does not exist");
+    if (::stat(program.c_str(), &info) != 0) {
+        why = "Cannot start " + exePath + ": " + ErrnoText(errno);
+        return false;
     }
+    if (!S_ISREG(info.st_mode)) {
+        why = "Cannot start " + exePath + ": not a file";
+        return false;
+    }
+    if (::access(program.c_str(), X_OK) != 0) {
+        why = "Cannot start " + exePath + ": " + ErrnoText(errno);
+        return false;
+    }
+    return true;
+}
 
-    const std::string outputPath = outputFile.empty() ? "/dev/null" : outputFile;
-    const int output = AboveStandardFds(::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
-    if (output < 0) return fail("Cannot open the output file " + outputPath + ": " + ErrnoText(errno));
+// Starts program in a session of its own with stdin on /dev/null. output < 0 leaves stdout and stderr
+// to be inherited from us; otherwise both go to output. Returns the pid, or -1 with why set; on
+// failure nothing keeps running (glibc has already reaped the short-lived child).
+pid_t StartInNewSession(const std::string& program, const std::string& exePath, std::vector<std::string> words,
+                        const std::string& workingDir, int output, std::string& why) {
     const int input = AboveStandardFds(::open("/dev/null", O_RDONLY | O_CLOEXEC));
     if (input < 0) {
-        const int code = errno;
-        ::close(output);
-        return fail("Cannot open /dev/null: " + ErrnoText(code));
+        why = "Cannot open /dev/null: " + ErrnoText(errno);
+        return -1;
     }
 
-    std::vector<std::string> words = SplitCommandLine(arguments);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(exePath.c_str()));
     for (std::string& word : words) argv.push_back(word.data());
@@ -234,10 +241,12 @@ std::unique_ptr<Process> Process::Spawn(const std::string& exePath, const std::s
     posix_spawn_file_actions_init(&actions);
     posix_spawnattr_init(&attributes);
     posix_spawn_file_actions_adddup2(&actions, input, 0);
-    posix_spawn_file_actions_adddup2(&actions, output, 1);
-    posix_spawn_file_actions_adddup2(&actions, output, 2);
+    if (output >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, output, 1);
+        posix_spawn_file_actions_adddup2(&actions, output, 2);
+    }
     if (!workingDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, workingDir.c_str());
-    // Whatever another thread opened without close-on-exec must not leak into a long-lived server.
+    // Whatever another thread opened without close-on-exec must not leak into a long-lived process.
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
 
     sigset_t noSignals, allSignals;
@@ -254,11 +263,53 @@ std::unique_ptr<Process> Process::Spawn(const std::string& exePath, const std::s
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     ::close(input);
+    if (rc != 0) {
+        why = "Cannot start " + exePath + " in " + (workingDir.empty() ? "." : workingDir) + ": " + ErrnoText(rc);
+        return -1;
+    }
+    return pid;
+}
+
+}  // namespace
+
+std::unique_ptr<Process> Process::Spawn(const std::string& exePath, const std::string& arguments,
+                                        const std::string& workingDir, const std::string& outputFile,
+                                        std::string* error) {
+    auto fail = [error](const std::string& text) -> std::unique_ptr<Process> {
+        if (error) *error = text;
+        return nullptr;
+    };
+    ReapOrphans();
+    std::string program, why;
+    if (!ResolveProgram(exePath, program, why)) return fail(why);
+    if (!workingDir.empty()) {
+        struct stat folder {};
+        if (::stat(workingDir.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
+            return fail("Cannot start " + exePath + ": the working folder " + workingDir + " does not exist");
+    }
+
+    const std::string outputPath = outputFile.empty() ? "/dev/null" : outputFile;
+    const int output = AboveStandardFds(::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+    if (output < 0) return fail("Cannot open the output file " + outputPath + ": " + ErrnoText(errno));
+    const pid_t pid = StartInNewSession(program, exePath, SplitCommandLine(arguments), workingDir, output, why);
     ::close(output);
-    // On failure glibc has already reaped the short-lived child, so nothing half-started remains.
-    if (rc != 0) return fail("Cannot start " + exePath + " in " + (workingDir.empty() ? "." : workingDir) + ": " + ErrnoText(rc));
+    if (pid < 0) return fail(why);
 
     const int pidfd = PidfdOpen(pid);  // safe: the child cannot be reaped before we do it
+    return std::unique_ptr<Process>(new Process(static_cast<uint32_t>(pid), pidfd, true));
+}
+
+std::unique_ptr<Process> Process::SpawnInheriting(const std::string& exePath, const std::vector<std::string>& arguments,
+                                                  std::string* error) {
+    ReapOrphans();
+    std::string program, why;
+    pid_t pid = -1;
+    if (ResolveProgram(exePath, program, why)) pid = StartInNewSession(program, exePath, arguments, "", -1, why);
+    if (pid < 0) {
+        if (error) *error = why;
+        return nullptr;
+    }
+    const int pidfd = PidfdOpen(pid);
     return std::unique_ptr<Process>(new Process(static_cast<uint32_t>(pid), pidfd, true));
 }
 
