@@ -119,7 +119,7 @@ bool UpdateThread::UptimeRestart() {
         else postpone = true;
     }
     if (postpone) {
-        restartAfter_ = cycleCount_ + kPostponeCycles;
+        restartAfter_ = cycleCount_ + kPostponeCycles - 1;  // due again 40 cycles later
         return false;
     }
 

@@ -21,7 +21,7 @@
 #include "support/http_test_server.h"
 #include "support/text.h"
 #include "update/update_signature.h"
-#include "update/update_thread->h"
+#include "update/update_thread.h"
 #include "update/version_page.h"
 
 namespace hm {
@@ -194,7 +194,9 @@ TEST_F(UpdateThreadTest, VersionCheckInstallsOnlyASignedProgramFromTheSiteAndAtM
         EXPECT_EQ(shownVersions, std::vector<uint32_t>{newer ? 0x030054u : 0x030053u});
         EXPECT_EQ(options.Get().latestVersion, newer ? 0x030054u : 0x030053u);
         EXPECT_EQ(stdfs::exists(root / "work/New_Haldmoor3"), c.installs);
-        EXPECT_EQ(stdfs::exists(root / "updater.args"), c.installs);
+        // The updater stand-in runs on its own: its arguments come a moment later.
+        EXPECT_EQ(test_support::WaitFor([&] { return stdfs::exists(root / "updater.args"); }, c.installs ? 10 : 0),
+                  c.installs);
         EXPECT_EQ(closeRequests, c.installs ? 1 : 0);
         if (!newer) EXPECT_EQ(options.Get().updateAttempts, 0u);
         if (c.attemptsBefore > 1) EXPECT_EQ(server.RequestCount(), requestsBefore + 1) << "only the page";
@@ -229,7 +231,7 @@ TEST_F(UpdateThreadTest, OneJobPerCycleEveryTwelveHoursWithTheListsMergedAndLogg
         const std::vector<std::string> paths = Paths();
         EXPECT_EQ(std::vector<std::string>(paths.begin() + static_cast<long>(before), paths.end()), expected);
     }
-    EXPECT_EQ(ReadFile((root / "game/netgames/hosts.deny").string()), "5.6.7.8\n1.2.3.4\n10.0.*\n");
+    EXPECT_EQ(ReadFile((root / "game/netgames/hosts.deny").string()), "5.6.7.8\r\n1.2.3.4\r\n10.0.*\r\n");
     EXPECT_EQ(rules.Get().disallowedNicknames, (std::vector<std::string>{"Cheater", "Bot*"}));
     EXPECT_EQ(rules.Verdict("bot7"), NicknameVerdictResult::Disallowed);
 
@@ -239,7 +241,7 @@ TEST_F(UpdateThreadTest, OneJobPerCycleEveryTwelveHoursWithTheListsMergedAndLogg
     clock.Advance(UpdateThread::kCheckPeriodMs + 1);
     for (int i = 0; i < 4; ++i) thread->RunCycle();
     EXPECT_EQ(Count(Texts(), "Checking for newer version of Haldmoor3..."), 2u);
-    EXPECT_EQ(ReadFile((root / "game/netgames/hosts.deny").string()), "5.6.7.8\n1.2.3.4\n10.0.*\n172.16.*\n");
+    EXPECT_EQ(ReadFile((root / "game/netgames/hosts.deny").string()), "5.6.7.8\r\n1.2.3.4\r\n10.0.*\r\n172.16.*\r\n");
     EXPECT_EQ(rules.Get().disallowedNicknames, std::vector<std::string>{"Griefer"});
     const std::string hostsLog = ReadFile((root / "log/HostsDenyUpdate.log").string());
     EXPECT_EQ(Count(hostsLog, "Update "), 2u) << hostsLog;
@@ -281,6 +283,7 @@ TEST_F(UpdateThreadTest, UptimeRestartWaitsForADialogAndAtMostTenPostponementsFo
     EXPECT_EQ(restarted(), 1u) << Texts();
     EXPECT_NE(Texts().find("Haldmoor3: Preparing for automatic restart...\nRestarting Haldmoor3...\n"), std::string::npos)
         << Texts();
+    ASSERT_TRUE(test_support::WaitFor([&] { return stdfs::exists(root / "updater.args"); }, 10));
     EXPECT_EQ(ReadFile((root / "updater.args").string()),
               "Haldmoor3\n\n" + settings.programPath + "\n/A\n/E\n--headless\n");
     EXPECT_EQ(closeRequests, 1);
