@@ -12,6 +12,7 @@ packages=(
   zlib1g-dev
   libcurl4-openssl-dev libssl-dev openssl
   libsodium-dev
+  nlohmann-json3-dev
   libspdlog-dev
   procps psmisc
   clang libclang-rt-14-dev
