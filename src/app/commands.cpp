@@ -51,7 +51,8 @@ std::string UsageText() {
            "               SIGTERM, SIGINT and SIGHUP act as \"Exit\" (servers keep running).\n"
            "  --send       hand a command to the running instance and print its answer:\n"
            "               exit, stop-exit, stop-empty-exit, stop-all, stop-empty, status,\n"
-           "               start NAME..., stop PORT..., import MAIN [--batch FILE],\n"
+           "               start NAME..., stop PORT... [--now] (a server with players is\n"
+           "               warned in the game first), import MAIN [--batch FILE],\n"
            "               stats (supervisor pass times and counts),\n"
            "               config-list, config-export FILE, config-import FILE\n"
            "               (server configurations as a text file, one [Server NAME] section each)\n";
@@ -94,7 +95,7 @@ constexpr CommandForm kCommands[] = {
     {"status", 0, 0, "status"},
     {"stats", 0, 0, "stats"},
     {"start", 1, kAny, "start NAME..."},
-    {"stop", 1, kAny, "stop PORT..."},
+    {"stop", 1, kAny, "stop PORT... [--now]"},
     {"import", 1, 3, "import MAIN [--batch FILE]"},
     {"config-list", 0, 0, "config-list"},
     {"config-export", 1, 1, "config-export FILE"},
@@ -281,13 +282,26 @@ std::optional<std::string> Dispatch(ServerManager& manager, const std::vector<st
     }
     if (verb == "stop") {
         std::vector<unsigned> ports;
+        bool now = false;
         for (const auto& arg : args) {
             unsigned port = 0;
-            if (!ParsePort(arg, port)) return "Error: not a port: " + arg + "\n";
-            ports.push_back(port);
+            if (arg == "--now") {
+                now = true;
+            } else if (!ParsePort(arg, port)) {
+                return "Error: not a port: " + arg + "\n";
+            } else {
+                ports.push_back(port);
+            }
         }
-        const size_t found = manager.StopServersOnPorts(ports);
-        return "Stopped " + std::to_string(found) + " server(s).\n";
+        if (ports.empty()) return "Error: usage: stop PORT... [--now]\n";
+        std::vector<unsigned> warned;
+        const size_t found = manager.StopServersOnPorts(ports, now, &warned);
+        std::string answer = "Stopped " + std::to_string(found - warned.size()) + " server(s).\n";
+        for (unsigned port : warned) {
+            answer += "Server " + std::to_string(port) + ": players warned; stopping in " +
+                      StopWarnings::TimeText(manager.stopWarnings.SecondsLeft(port)) + ".\n";
+        }
+        return answer;
     }
     return "Error: unknown command: " + verb + "\n";  // in the table, not handled: never reached
 }

@@ -51,6 +51,7 @@ ServerManager::ServerManager(const ManagerContext& context)
       remoteInfo(servers, serverListLock, trackerInfo, events, *context.clock),
       launcher(MakeLaunchContext(*context.clock)),
       supervisor(*context.clock, events, configs, servers, MakeSupervisorActions()),
+      stopWarnings(*context.clock, events),
       ctx_(context),
       clock_(*context.clock),
       view_(*context.view),
@@ -65,6 +66,7 @@ ServerManager::ServerManager(const ManagerContext& context)
 
 ServerManager::~ServerManager() {
     updateThread.Stop();
+    if (warningTimer && ctx_.loop) ctx_.loop->KillTimer(warningTimer);
     if (supervisorTimer && ctx_.loop) ctx_.loop->KillTimer(supervisorTimer);
 }
 
@@ -159,6 +161,22 @@ bool ServerManager::RunStartUpSteps(ProgressSteps* progress) {
     for (const std::string& warning : programSettings.Load(systemInfo.configFolder))
         events.AddEvent("Warning: %s", warning.c_str());
     const CRestartSettings& restarts = programSettings.settings.restarts;
+    stopWarnings.Configure(programSettings.settings.warnings);
+    supervisor.stopWarnings = &stopWarnings;
+    stopWarnings.SetActions(
+        [this](unsigned port, const std::string& text) {
+            CServerInfo* entry = EntryOnPort(port);
+            if (entry && entry->console) entry->console->Say(text);
+        },
+        [this](unsigned port, StopWarnings::StopKind kind) {
+            for (size_t i = 0; i < servers.entries.size(); ++i) {
+                if (servers.entries[i]->config.launch.serverPort != port) continue;
+                if (kind == StopWarnings::StopKind::Halt) HaltServer(i);
+                else RemoveServers({i});
+                RefreshStopAllButtons();
+                return;
+            }
+        });
     supervisor.backoff = {restarts.backoff, restarts.quickDeathSeconds * 1000, restarts.firstWaitSeconds * 1000,
                           restarts.maxWaitMinutes * 60000, restarts.trustedAfterMinutes * 60000};
 
@@ -180,6 +198,7 @@ bool ServerManager::RunStartUpSteps(ProgressSteps* progress) {
 
     // 15: the supervisor timer.
     if (ctx_.loop) supervisorTimer = ctx_.loop->SetTimer(ctx_.timerPeriodMs, [this] { SupervisorTick(); });
+    if (ctx_.loop) warningTimer = ctx_.loop->SetTimer(1000, [this] { stopWarnings.Poll(); });
 
     // 16: server infos.
     loaded = servers.Load(systemInfo.configFolder, progress, ctx_.attach);
@@ -248,6 +267,10 @@ void ServerManager::ShutDown() {
     if (supervisorTimer && ctx_.loop) {
         ctx_.loop->KillTimer(supervisorTimer);
         supervisorTimer = 0;
+    }
+    if (warningTimer && ctx_.loop) {
+        ctx_.loop->KillTimer(warningTimer);
+        warningTimer = 0;
     }
     updateThread.Stop();   // a fetch in progress is abandoned
     players.StopWriter();  // the player records' pending work; the store below writes what is left
@@ -563,15 +586,25 @@ void ServerManager::StopEmptyServers() {
     RefreshStopAllButtons();
 }
 
-size_t ServerManager::StopServersOnPorts(const std::vector<unsigned>& ports) {
+size_t ServerManager::StopServersOnPorts(const std::vector<unsigned>& ports, bool now, std::vector<unsigned>* warned) {
     std::vector<size_t> indexes;
+    size_t found = 0;
     for (size_t i = servers.entries.size(); i-- > 0;) {
-        if (std::find(ports.begin(), ports.end(), servers.entries[i]->config.launch.serverPort) == ports.end()) continue;
+        const CServerInfo& entry = *servers.entries[i];
+        const unsigned port = entry.config.launch.serverPort;
+        if (std::find(ports.begin(), ports.end(), port) == ports.end()) continue;
+        ++found;
+        if (now) {
+            stopWarnings.Cancel(port);
+        } else if (stopWarnings.Defer(port, StopWarnings::StopKind::Remove, entry.console && entry.console->HasPlayers())) {
+            if (warned) warned->push_back(port);
+            continue;
+        }
         indexes.push_back(i);
     }
     RemoveServers(indexes);
     RefreshStopAllButtons();
-    return indexes.size();
+    return found;
 }
 
 CServerInfo* ServerManager::EntryOnPort(unsigned port) {

@@ -103,8 +103,11 @@ public:
     void HaltServer(size_t index);
     void StopAllServers();
     void StopEmptyServers();
-    // Stops and removes the entries on these ports; returns how many were found.
-    size_t StopServersOnPorts(const std::vector<unsigned>& ports);
+    // Stops and removes the entries on these ports; returns how many were found. A server with players
+    // is warned first and stopped when the warnings have run (unless `now`); its port is added to
+    // `warned` (may be null).
+    size_t StopServersOnPorts(const std::vector<unsigned>& ports, bool now = false,
+                              std::vector<unsigned>* warned = nullptr);
     // Imports a configuration from the game's own files (and a launch batch, when given); the
     // command that asked for it is the operator's confirmation. Appended and stored only when the
     // whole chain succeeded. Returns the messages and a closing line for the sender.
@@ -173,6 +176,9 @@ public:
     // The update options the update thread shares with this thread; they lead from step 19 of the
     // start-up on and are copied into the global options before every store and dialog.
     SharedUpdateOptions updateOptions;
+    // Stops of servers with players that wait for their warnings; polled every second.
+    StopWarnings stopWarnings;
+    unsigned warningTimer = 0;
     unsigned supervisorTimer = 0;
 
     // How long the supervisor's passes held the user-interface thread (the tick count's milliseconds),

@@ -184,9 +184,16 @@ bool Supervisor::Dispatch(size_t& index, SupervisorAction action) {
             actions_.haltServer(index);
             actions_.startServerAt(index);
             return true;
-        case SupervisorAction::Stop:
+        case SupervisorAction::Stop: {
+            const CServerInfo& entry = *servers_.entries[index];
+            const bool players = entry.console && entry.console->HasPlayers();
+            if (stopWarnings &&
+                stopWarnings->Defer(entry.config.launch.serverPort, StopWarnings::StopKind::Halt, players)) {
+                return true;
+            }
             actions_.haltServer(index);
             return true;
+        }
         case SupervisorAction::Remove:
             actions_.removeServer(index);
             return true;
@@ -216,6 +223,7 @@ void Supervisor::Tick() {
     // The index is unsigned: a removal at 0 steps it to the largest value and the increment wraps it back.
     for (size_t i = 0; i < servers_.entries.size(); ++i) {
         CServerInfo& entry = *servers_.entries[i];
+        if (stopWarnings && stopWarnings->Pending(entry.config.launch.serverPort)) continue;
         inputs.selectiveBusy = selectiveBusy != 0;
         const SupervisorDecision decision = Decide(Observe(entry, local), inputs);
         Apply(entry, decision);

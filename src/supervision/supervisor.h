@@ -22,6 +22,7 @@
 #include "platform/clock.h"
 #include "servers/server_config_array.h"
 #include "servers/server_info_array.h"
+#include "supervision/stop_warnings.h"
 #include "supervision/supervisor_decision.h"
 
 namespace hm {
@@ -78,6 +79,9 @@ public:
     std::atomic<uint32_t> totalPlayers{0};
     // The crash-loop back-off; off unless the manager hands in the program settings.
     BackoffSettings backoff;
+    // Where a scheduled stop of a server with players waits for its warnings (null: stops at once).
+    // An entry whose stop is pending is left alone by the passes until it is stopped.
+    StopWarnings* stopWarnings = nullptr;
 
     // The default game port probe: true when a datagram socket cannot be bound to the port.
     static bool GamePortInUse(const CServerInfo& entry);

@@ -97,6 +97,8 @@ TEST_F(OperatorCommandsTest, PlayersSayKickBanAndConsoleReachTheServerAndTellThe
     config.launch.serverPort = static_cast<uint16_t>(gamePort);
     configs.configs.push_back(config);
     ASSERT_TRUE(configs.Store((root / "work/cfg").string(), nullptr));
+    // Warnings before a stop, shortened to two seconds.
+    ASSERT_TRUE(fs::WriteWholeFile((root / "work/cfg/haldmoor3.ini").string(), "[warnings]\ntimes=2,1\n"));
 
     program = Process::Spawn("/usr/bin/env", environment + "HALDMOOR3_TIMER_MS=1000 " + BinDir() + "/haldmoor3 --headless",
                              (root / "work").string(), (root / "events.out").string());
@@ -153,6 +155,19 @@ TEST_F(OperatorCommandsTest, PlayersSayKickBanAndConsoleReachTheServerAndTellThe
     EXPECT_EQ(Record().find("command say one"), std::string::npos) << "a refused line never reaches the server";
     EXPECT_NE(Events().find("Server " + port + ": Player 'Alice' kicked by the operator."), std::string::npos) << Events();
     EXPECT_TRUE(WaitFor([&] { return Answer("players " + port) == "No players.\n"; }, 30)) << Answer("players " + port);
+
+    // A server with a player is warned in the game before it stops; the stop comes on time.
+    stdfs::remove(root / "game/netgames/hosts.deny");  // Bob's ban holds the test's own address
+    ASSERT_NE(Answer("console " + port + " $rehash").find("Reloaded hosts.deny: 0 entries."), std::string::npos);
+    ASSERT_EQ(Run(client + "Carol", output), 0) << output;
+    ASSERT_TRUE(WaitFor([&] { return Answer("players " + port).find("\tCarol\t") != std::string::npos; }, 30));
+    EXPECT_EQ(Answer("stop " + port), "Stopped 0 server(s).\nServer " + port + ": players warned; stopping in 2 seconds.\n");
+    // The server's cache folder, with its recording, goes with the server: read it before.
+    std::string record;
+    EXPECT_TRUE(WaitFor([&] { record = Record(); return record.find("command say Server stops in 1 second.") != std::string::npos; }, 10))
+        << record;
+    EXPECT_LT(record.find("command say Server stops in 2 seconds."), record.find("command say Server stops in 1 second."));
+    EXPECT_TRUE(WaitFor([&] { return Answer("status").find("\t" + port + "\t") == std::string::npos; }, 20)) << Answer("status");
 
     ASSERT_EQ(Send("stop-exit", output), 0) << output;
     EXPECT_EQ(program->Wait(60000), Process::WaitResult::Exited);

@@ -355,6 +355,42 @@ TEST_F(SupervisorTest, ScheduleStartsStopsAndHolds) {
     EXPECT_EQ(done.size(), 2u);
 }
 
+TEST_F(SupervisorTest, AScheduledStopOfAServerWithPlayersWaitsForItsWarnings) {
+    FakeConsole* console = nullptr;
+    CServerInfo& entry = Add(2092, kRunning, &console);
+    console->SetPlayerCount(3);
+    console->figures.listedPlayers = 3;
+    console->figures.lastReportedCount = 3;
+    console->figures.emptyListTicks = 0;
+    entry.config.schedule.enabled = 1;
+    entry.config.schedule.entries.push_back({{1, 12, 0}, {1, 13, 0}});
+    entry.config.schedule.BuildMinuteTable();
+    clock.SetLocalTime({2026, 1, 5, 13, 0, 0, 0, 1});
+    StopWarnings warnings(clock, events);
+    warnings.Configure(CWarningSettings{});
+    std::vector<std::string> said;
+    warnings.SetActions([&](unsigned, const std::string& text) { said.push_back(text); },
+                        [&](unsigned port, StopWarnings::StopKind kind) {
+                            done.push_back(std::string(kind == StopWarnings::StopKind::Halt ? "halt " : "remove ") +
+                                           std::to_string(port) + " after warnings");
+                        });
+    Supervisor s(clock, events, configs, servers, Actions());
+    s.stopWarnings = &warnings;
+    s.Tick();
+    EXPECT_TRUE(Saw("Server 2092: Scheduled stop."));
+    EXPECT_TRUE(Saw("Server 2092: players warned; stopping in 5 minutes."));
+    for (int i = 0; i < 19; ++i) {  // the passes leave it alone while its warnings run
+        TickAfterPeriod(s);
+        warnings.Poll();
+    }
+    EXPECT_TRUE(done.empty());
+    TickAfterPeriod(s);
+    warnings.Poll();
+    EXPECT_EQ(done, std::vector<std::string>{"halt 2092 after warnings"});
+    EXPECT_EQ(said, (std::vector<std::string>{"Server stops in 5 minutes.", "Server stops in 1 minute.",
+                                               "Server stops in 10 seconds."}));
+}
+
 TEST_F(SupervisorTest, AnEmptyScheduleIsWarnedAboutOnce) {
     CServerInfo& entry = Add(2092, kNever);
     entry.config.schedule.enabled = 1;
