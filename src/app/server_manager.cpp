@@ -666,7 +666,6 @@ std::string ServerManager::StartConfigurations(const std::vector<size_t>& indexe
 GlobalOptionsForm ServerManager::OpenGlobalOptions() {
     settingsDialogOpen = 1;
     configs.globalOptions.antiCheat = nicknameRules.Get();
-    PullUpdateOptions();
     GlobalOptionsForm form = FormFromOptions(configs.globalOptions);
     if (!ctx_.jotwell || !ctx_.jotwell->jotwellPresent()) form.options.useJotwellForEventLog = 0;
     globalLogSwitchAtOpen_ = form.options.useJotwellForEventLog;
@@ -682,12 +681,21 @@ FieldCheck ServerManager::CloseGlobalOptions(const GlobalOptionsForm& form, bool
     settingsDialogOpen = 0;
     if (ok) {
         const RemoteInfoSettings infoBefore = configs.globalOptions.remoteInfo;
+        const uint32_t versionCheckBefore = configs.globalOptions.versionCheck;
         configs.globalOptions = result;
         nicknameRules.Set(result.antiCheat);
-        if (updateOptionsShared_) PushUpdateOptions();
+        // The dialog owns the two switches; the update thread owns what it found meanwhile.
+        if (updateOptionsShared_) {
+            updateOptions.Modify([&](UpdateOptions& o) {
+                o.versionCheck = result.versionCheck;
+                o.autoUpdate = result.autoUpdate;
+                if (!versionCheckBefore && result.versionCheck) o.lastVersionCheck = 0;  // the check comes soon
+            });
+        }
         installation.RefreshInstallation();
         FollowInfoSettings(infoBefore, result.remoteInfo);
-        view_.SetTitle(WindowTitle(result.versionCheck ? result.latestVersion : 0));
+        const uint32_t latest = updateOptionsShared_ ? updateOptions.Get().latestVersion : result.latestVersion;
+        view_.SetTitle(WindowTitle(result.versionCheck ? latest : 0));
         if (result.mroDetection) {
             lobbyLink.Start();
         } else {

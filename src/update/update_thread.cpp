@@ -178,10 +178,8 @@ void UpdateThread::CheckVersion() {
     if (!Pause(2000)) return;
 
     const std::string pageUrl = settings_.site + kVersionPagePath;
-    PageFetcher fetcher(links_.events, &stop_);
-    fetcher.caFile = settings_.caFile;
     std::string body;
-    fetcher.Fetch(pageUrl, body);
+    FetchText(pageUrl, body);
     const VersionPage page = ParseVersionPage(body);
 
     bool update = false;
@@ -220,6 +218,7 @@ void UpdateThread::SelfUpdate(const std::string& pageUrl, const std::string& dow
     links_.events->AddEvent("Downloading '%s'...", downloadUrl.c_str());
     FileDownloader downloader(&stop_, clock_);
     downloader.caFile = settings_.caFile;
+    downloader.events = links_.events;
     std::string program;
     if (!downloader.Download(downloadUrl, program, "Haldmoor3") || program.empty()) {
         Log("Error: Update download failed.");
@@ -303,13 +302,17 @@ bool UpdateThread::HostsDenyDue(Tick now, std::string& uri) {
     return !uri.empty();
 }
 
+bool UpdateThread::FetchText(const std::string& url, std::string& text) {
+    PageFetcher fetcher(links_.events, &stop_);
+    fetcher.caFile = settings_.caFile;
+    return fetcher.Fetch(url, text) == 1;
+}
+
 void UpdateThread::UpdateHostsDeny(const std::string& uri) {
     links_.nicknameRules->SetHostsDenyLastUpdate(NonZero(clock_.TickCount()));
     Log("Downloading hosts.deny update file...");
-    PageFetcher fetcher(links_.events, &stop_);
-    fetcher.caFile = settings_.caFile;
     std::string text;
-    if (!fetcher.Fetch(uri, text)) return;  // a failed download changes nothing
+    if (!FetchText(uri, text)) return;  // a failed download changes nothing
     const bool removePrevious = links_.nicknameRules->Get().removePreviousHostsDeny != 0;
     std::string updateLog = NicknameUpdateLogHeader(clock_.Now(), uri, text);
     if (MergeHostsDeny(settings_.gameFolder, links_.events, &text, updateLog, removePrevious) != 1) return;
@@ -321,10 +324,8 @@ void UpdateThread::UpdateHostsDeny(const std::string& uri) {
 void UpdateThread::UpdateNicknames(const std::string& uri) {
     links_.nicknameRules->SetNicknamesLastUpdate(NonZero(clock_.TickCount()));
     Log("Downloading banned nicknames update file...");
-    PageFetcher fetcher(links_.events, &stop_);
-    fetcher.caFile = settings_.caFile;
     std::string text;
-    if (!fetcher.Fetch(uri, text)) return;  // a failed download changes nothing
+    if (!FetchText(uri, text)) return;  // a failed download changes nothing
     links_.nicknameRules->ApplyNicknameDownload(links_.events, settings_.logFolder, clock_.Now(), uri, &text);
 }
 

@@ -129,6 +129,7 @@ private:
     void CheckVersion();
     void SelfUpdate(const std::string& pageUrl, const std::string& downloadUrl);
     bool HostsDenyDue(Tick now, std::string& uri);
+    bool FetchText(const std::string& url, std::string& text);  // a small text document (PageFetcher)
     void UpdateHostsDeny(const std::string& uri);
     void UpdateNicknames(const std::string& uri);
     // The default list address on the update site, or the operator's own; "" when the default is

@@ -28,15 +28,23 @@ class RecordingLoop : public EventLoop {
 public:
     void Post(std::function<void()> task) override { tasks.push_back(std::move(task)); }
     bool IsLoopThread() const override { return true; }
+    // The first timer is the supervisor's (timerTask); the others are kept aside.
     unsigned SetTimer(uint32_t periodMs, std::function<void()> task) override {
-        timerPeriod = periodMs;
-        timerTask = std::move(task);
-        return 32771;
+        if (!timerTask) {
+            timerPeriod = periodMs;
+            timerTask = std::move(task);
+            return 32771;
+        }
+        otherTimers.push_back(std::move(task));
+        return 40000 + static_cast<unsigned>(otherTimers.size());
     }
-    void KillTimer(unsigned) override { timerTask = nullptr; }
+    void KillTimer(unsigned id) override {
+        if (id == 32771) timerTask = nullptr;
+    }
     std::deque<std::function<void()>> tasks;
     uint32_t timerPeriod = 0;
     std::function<void()> timerTask;
+    std::vector<std::function<void()>> otherTimers;
 };
 
 // Records everything the manager shows, in one ordered journal.
