@@ -26,7 +26,8 @@ using test_support::WaitFor;
 class OperatorCommandsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        root = stdfs::temp_directory_path() / "hm_operator_commands";
+        root = stdfs::temp_directory_path() /
+               (std::string("hm_operator_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         stdfs::remove_all(root);
         stdfs::create_directories(root / "work/cfg");
         stdfs::create_directories(root / "run");
@@ -63,6 +64,35 @@ protected:
         return output;
     }
     std::string Events() const { return ReadFile((root / "events.out").string()); }
+
+    // One server with its console, the warnings before a stop shortened to two seconds.
+    void StoreConfiguration(const CSchedule& schedule, bool autoLaunch) {
+        unsigned consolePort = 0;
+        do {
+            gamePort = FindFreeTcpPort();
+            consolePort = FindFreeTcpPort();
+        } while (gamePort == consolePort);
+        CServerConfigArray configs;
+        configs.globalOptions.autoRestart = 0;
+        configs.globalOptions.autoLaunchAtStart = autoLaunch ? 1 : 0;
+        CServerConfig config;
+        config.game.gameName = "Alpha";
+        config.game.connectionName = "Direct TCP~IP";
+        config.game.missionFileName = "oasis.mn3";
+        config.game.scriptName = "anarchy";
+        config.game.maxPlayers = 9;
+        config.game.allowRemoteConsole = 1;
+        config.game.remoteConsolePort = static_cast<uint16_t>(consolePort);
+        config.game.consolePassword = "Pa55word";
+        config.trackers.enabled = 0;
+        config.console.logPlayerAddresses = 1;
+        config.launch.executable = "main.exe";
+        config.launch.serverPort = static_cast<uint16_t>(gamePort);
+        config.schedule = schedule;
+        configs.configs.push_back(config);
+        ASSERT_TRUE(configs.Store((root / "work/cfg").string(), nullptr));
+        ASSERT_TRUE(fs::WriteWholeFile((root / "work/cfg/haldmoor3.ini").string(), "[warnings]\ntimes=2,1\n"));
+    }
     std::string Record() const {
         return ReadFile((root / "game/custom/cache" / std::to_string(gamePort) / "k3ded.record").string());
     }
@@ -75,31 +105,7 @@ protected:
 };
 
 TEST_F(OperatorCommandsTest, PlayersSayKickBanAndConsoleReachTheServerAndTellTheOperator) {
-    unsigned consolePort = 0;
-    do {
-        gamePort = FindFreeTcpPort();
-        consolePort = FindFreeTcpPort();
-    } while (gamePort == consolePort);
-    CServerConfigArray configs;
-    configs.globalOptions.autoRestart = 0;
-    CServerConfig config;
-    config.game.gameName = "Alpha";
-    config.game.connectionName = "Direct TCP~IP";
-    config.game.missionFileName = "oasis.mn3";
-    config.game.scriptName = "anarchy";
-    config.game.maxPlayers = 9;
-    config.game.allowRemoteConsole = 1;
-    config.game.remoteConsolePort = static_cast<uint16_t>(consolePort);
-    config.game.consolePassword = "Pa55word";
-    config.trackers.enabled = 0;
-    config.console.logPlayerAddresses = 1;
-    config.launch.executable = "main.exe";
-    config.launch.serverPort = static_cast<uint16_t>(gamePort);
-    configs.configs.push_back(config);
-    ASSERT_TRUE(configs.Store((root / "work/cfg").string(), nullptr));
-    // Warnings before a stop, shortened to two seconds.
-    ASSERT_TRUE(fs::WriteWholeFile((root / "work/cfg/haldmoor3.ini").string(), "[warnings]\ntimes=2,1\n"));
-
+    StoreConfiguration(CSchedule{}, false);
     program = Process::Spawn("/usr/bin/env", environment + "HALDMOOR3_TIMER_MS=1000 " + BinDir() + "/haldmoor3 --headless",
                              (root / "work").string(), (root / "events.out").string());
     ASSERT_TRUE(program);
@@ -170,6 +176,39 @@ TEST_F(OperatorCommandsTest, PlayersSayKickBanAndConsoleReachTheServerAndTellThe
     EXPECT_TRUE(WaitFor([&] { return Answer("status").find("\t" + port + "\t") == std::string::npos; }, 20)) << Answer("status");
 
     ASSERT_EQ(Send("stop-exit", output), 0) << output;
+    EXPECT_EQ(program->Wait(60000), Process::WaitResult::Exited);
+}
+
+TEST_F(OperatorCommandsTest, AScheduledStopWarnsThePlayersInTheGameAndThenStopsTheServer) {
+    // Every day from 00:00 to the next full minute (the one after, when this one is nearly over).
+    LocalTime now = RealClock().Now();
+    if (now.hour == 23 && now.minute >= 57) GTEST_SKIP() << "too close to midnight for a schedule of today";
+    int end = now.hour * 60 + now.minute + (now.second < 40 ? 1 : 2);
+    CSchedule schedule;
+    schedule.enabled = 1;
+    schedule.entries.push_back({{ScheduleTime::kEveryDay, 0, 0},
+                                {ScheduleTime::kEveryDay, static_cast<uint16_t>(end / 60), static_cast<uint16_t>(end % 60)}});
+    StoreConfiguration(schedule, true);
+    program = Process::Spawn("/usr/bin/env", environment + "HALDMOOR3_TIMER_MS=1000 " + BinDir() + "/haldmoor3 --headless",
+                             (root / "work").string(), (root / "events.out").string());
+    ASSERT_TRUE(program);
+    ASSERT_TRUE(WaitFor([&] { return Record().find("command $players") != std::string::npos; }, 90)) << Events();
+    const std::string port = std::to_string(gamePort);
+    std::string output;
+    ASSERT_EQ(Run(BinDir() + "/k3ded client --port " + port + " join Carol", output), 0) << output;
+    ASSERT_TRUE(WaitFor([&] { return Answer("players " + port).find("\tCarol\t") != std::string::npos; }, 30));
+
+    std::string record;
+    ASSERT_TRUE(WaitFor([&] { record = Record(); return record.find("command say Server stops in 1 second.") != std::string::npos; }, 150))
+        << Events() << record;
+    EXPECT_LT(record.find("command say Server stops in 2 seconds."), record.find("command say Server stops in 1 second."));
+    EXPECT_TRUE(WaitFor([&] { return Events().find("Server " + port + ": Halted") != std::string::npos ||
+                                     Answer("status").find("Running") == std::string::npos; }, 20)) << Answer("status");
+    const std::string events = Events();
+    const size_t stop = events.find("Server " + port + ": Scheduled stop.");
+    ASSERT_NE(stop, std::string::npos) << events;
+    EXPECT_NE(events.find("Server " + port + ": players warned; stopping in 2 seconds.", stop), std::string::npos) << events;
+    ASSERT_EQ(Send("exit", output), 0) << output;
     EXPECT_EQ(program->Wait(60000), Process::WaitResult::Exited);
 }
 
