@@ -4,6 +4,8 @@
 // each seen in the answer and in what reached the game server's console.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -27,7 +29,8 @@ class OperatorCommandsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         root = stdfs::temp_directory_path() /
-               (std::string("hm_operator_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+               (std::string("hm_operator_") + ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
+                std::to_string(::getpid()));
         stdfs::remove_all(root);
         stdfs::create_directories(root / "work/cfg");
         stdfs::create_directories(root / "run");
