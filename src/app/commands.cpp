@@ -7,6 +7,7 @@
 #include <new>
 
 #include "app/server_manager.h"
+#include "servers/console_rules.h"
 #include "servers/remote_console.h"
 
 namespace hm {
@@ -107,19 +108,10 @@ constexpr CommandForm kCommands[] = {
     {"console", 2, kAny, "console PORT COMMAND..."},
 };
 
-// Longest line the game's console takes (with its line end).
-constexpr size_t kConsoleLineMax = 1021;
-
 std::string Joined(const std::vector<std::string>& words, size_t from) {
     std::string text;
     for (size_t i = from; i < words.size(); ++i) text += (i > from ? " " : "") + words[i];
     return text;
-}
-
-bool HasControlCharacter(const std::string& text) {
-    for (unsigned char c : text)
-        if (c < 0x20 || c == 0x7F) return true;
-    return false;
 }
 
 bool EqualIgnoringCase(const std::string& a, const std::string& b) {
@@ -187,9 +179,7 @@ std::optional<std::string> OperatorConsoleCommand(ServerManager& manager, const 
         const char* what = verb == "say" ? "a text" : verb == "console" ? "a command" : "a player";
         return "Error: " + verb + " needs " + what + ".\n";
     }
-    // A line break inside would make the server read two commands.
-    if (HasControlCharacter(text)) return "Error: control characters are not allowed in a console command.\n";
-    if (text.size() > kConsoleLineMax) return "Error: the console line is too long.\n";
+    if (const std::string refused = CheckConsoleLine(text); !refused.empty()) return "Error: " + refused + "\n";
     if (verb == "say") {
         console->Say(text);
         return "Said on " + server + ": " + text + "\n";

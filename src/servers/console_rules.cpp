@@ -35,6 +35,13 @@ std::string CheckAutoCommand(const std::string& command) {
     return std::string();
 }
 
+std::string CheckConsoleLine(const std::string& line) {
+    for (unsigned char c : line)
+        if (c < 0x20 || c == 0x7F) return "control characters are not allowed in a console command.";
+    if (line.size() > kConsoleLineMax) return "the console line is too long.";
+    return std::string();
+}
+
 ConsoleCheck CheckConsoleForm(const ConsoleForm& form) {
     if (form.port < kConsolePortLow || form.port > kConsolePortHigh)
         return {ConsoleField::Port, RangeMessage(kConsolePortLow, kConsolePortHigh)};

@@ -19,6 +19,8 @@ inline constexpr int64_t kRepeatMinutesLow = 1;
 inline constexpr int64_t kRepeatMinutesHigh = 1440;
 // The console sends at most this many characters of a command; the field takes no more.
 inline constexpr size_t kMaxAutoCommandLength = 1021;
+// Longest line the operator may send to the game's console, not counting its line end.
+inline constexpr size_t kConsoleLineMax = 1021;
 
 // What the editor's controls hold while it is open. Numbers are kept as entered (they may be out of
 // range until OK checks them).
@@ -59,6 +61,11 @@ inline bool JotwellSwitchEnabled(bool jotwellPresent) { return jotwellPresent; }
 // An added command: empty when it may be added, else why not. A line break or other control character
 // would send two commands (or half of one) to the server's console.
 std::string CheckAutoCommand(const std::string& command);
+
+// A line the operator sends to a server's console (the command line of the server window, `--send
+// console`, say, kick and ban): empty when it may go out, else why not, as a sentence without the
+// line end. A line break or other control character inside would make the server read two commands.
+std::string CheckConsoleLine(const std::string& line);
 
 // OK: the first field, in the editor's order, whose value is out of range. The minutes are checked
 // only while repeating is on: a disabled field cannot be corrected.

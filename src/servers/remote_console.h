@@ -41,6 +41,9 @@ struct ConsolePlayer {
     uint32_t onlineMs = 0;   // since a player-list reply first showed the player
 };
 
+// Console lines a connection keeps for the server window.
+inline constexpr size_t kConsoleLinesKept = 2000;
+
 // Receives the reply to one operator console command: the lines the console read after the command
 // went out. Called once, on the connection's worker thread (or on the caller's, when the connection
 // ends before the command went out); it must not block.
@@ -91,6 +94,15 @@ public:
     virtual bool SendConsoleCommand(const std::string& line, ConsoleReply reply) {
         (void)line, (void)reply;
         return false;
+    }
+    // The console lines read since the line numbered `sequence`, oldest first: the lines the console
+    // log holds (whether or not it is written), the last kConsoleLinesKept of them. Numbers grow
+    // across all connections of the program, so a caller that meets a new connection of the same
+    // server simply goes on asking with the number it has. `last` becomes the number of the newest
+    // line (`sequence` when there is none newer).
+    virtual std::vector<std::string> ConsoleLinesAfter(uint64_t sequence, uint64_t& last) const {
+        last = sequence;
+        return {};
     }
 };
 

@@ -53,6 +53,10 @@ std::string ReplyText(const std::string& raw) {
     return text;
 }
 
+// The numbers of kept console lines, shared by every connection of the process, so that a reader that
+// meets a new connection of the same server never takes the new lines for ones it has seen.
+std::atomic<uint64_t> g_consoleLineNumber{0};
+
 std::string Formatted(const char* format, long long value) {
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, format, value);
@@ -409,7 +413,28 @@ void RemoteConsoleClient::AddEvent(const std::string& text) {
     if (events) events->AddEvent("%s", text.c_str());
 }
 
-void RemoteConsoleClient::WriteConsoleLog(std::string_view line) { log_.Write(line); }
+void RemoteConsoleClient::WriteConsoleLog(std::string_view line) {
+    log_.Write(line);
+    // The window shows what the log holds, also while the log is switched off.
+    if (!state_.settings.logAllOutput && ConsoleLog::IsFilteredOut(line)) return;
+    std::lock_guard<std::mutex> guard(linesLock_);
+    if (lines_.size() == kConsoleLinesKept) lines_.pop_front();
+    lines_.emplace_back(++g_consoleLineNumber, std::string(line));
+}
+
+std::vector<std::string> RemoteConsoleClient::ConsoleLinesAfter(uint64_t sequence, uint64_t& last) const {
+    std::vector<std::string> newer;
+    std::lock_guard<std::mutex> guard(linesLock_);
+    last = sequence;
+    if (lines_.empty() || lines_.back().first <= sequence) return newer;
+    last = lines_.back().first;
+    // The numbers ascend: the first newer line is found by halving.
+    auto from = std::upper_bound(lines_.begin(), lines_.end(), sequence,
+                                 [](uint64_t n, const std::pair<uint64_t, std::string>& line) { return n < line.first; });
+    newer.reserve(static_cast<size_t>(lines_.end() - from));
+    for (; from != lines_.end(); ++from) newer.push_back(from->second);
+    return newer;
+}
 
 // ---------------------------------------------------------------------------------------------------
 // Worker thread

@@ -12,9 +12,11 @@
 // farewell to the worker, which sends it and ends; a worker that does not end in time is woken by
 // closing the socket. The operator's console command is answered the same way: the worker collects
 // what the console reads after the command and hands it to the caller's callback once the console
-// has been quiet for a second (five seconds at most), so nobody waits for it. Text from the network is
-// only ever data, never a format string or a path. The password is never sent to a peer that does not
-// greet like the game, and a connection the server ends is noticed at once and re-established.
+// has been quiet for a second (five seconds at most), so nobody waits for it. The lines the parser
+// hands to the console log are also kept (the last kConsoleLinesKept) for the server window, which
+// reads them from its own thread. Text from the network is only ever data, never a format string or
+// a path. The password is never sent to a peer that does not greet like the game, and a connection
+// the server ends is noticed at once and re-established.
 #pragma once
 
 #include <atomic>
@@ -27,6 +29,8 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/socket.h"
@@ -101,6 +105,7 @@ public:
     void SendAutoCommands() override;
     std::vector<ConsolePlayer> Players() const override;
     bool SendConsoleCommand(const std::string& line, ConsoleReply reply) override;
+    std::vector<std::string> ConsoleLinesAfter(uint64_t sequence, uint64_t& last) const override;
 
     // Commands; each is sent only while the worker thread is wanted and followed by a 100 ms pause
     // before the connection's next line.
@@ -213,6 +218,10 @@ private:
     mutable std::mutex autoLock_;              // the automatic command index, shared by both threads
     std::mutex replyLock_;                     // with `reply_`, shared by both threads
     std::optional<PendingReply> reply_;
+    // The console lines kept for the server window, each with its number; written by the worker, read
+    // by the user-interface thread.
+    mutable std::mutex linesLock_;
+    std::deque<std::pair<uint64_t, std::string>> lines_;
     std::thread thread_;
 };
 

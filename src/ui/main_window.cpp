@@ -32,6 +32,7 @@
 #include "ui/server_config_dialog.h"
 #include "ui/server_files_dialog.h"
 #include "ui/server_list_dialog.h"
+#include "ui/server_window.h"
 #include "ui/status_list.h"
 #include "ui/text_codec.h"
 
@@ -191,12 +192,17 @@ MainWindow::MainWindow(UiPresenter& presenter, QWidget* parent)
 
     connect(status_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) { ShowStatusMenu(at); });
     connect(status_, &QTableWidget::itemSelectionChanged, this, [this] { RefreshStopSelected(); });
+    status_->SetOpenHandler([this](unsigned port) { OpenServerWindow(port); });
 
     const int em = fontMetrics().averageCharWidth();
     resize(std::max(980, em * 130), std::max(700, fontMetrics().height() * 42));
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+    // The server windows are top-level windows of their own (not children, so that each can go
+    // behind this one); they go with it.
+    for (auto& [port, server] : serverWindows_) delete server.data();
+}
 
 QPushButton* MainWindow::MakeButton(const char* name, const QString& text, const QString& tip,
                                     std::function<void()> command) {
@@ -211,6 +217,8 @@ QPushButton* MainWindow::MakeButton(const char* name, const QString& text, const
 void MainWindow::Attach(ServerManager* manager) {
     manager_ = manager;
     options_->setEnabled(manager_ != nullptr);
+    for (auto& [port, server] : serverWindows_)
+        if (server) server->SetManager(manager);
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -367,6 +375,25 @@ void MainWindow::CopyServerAddress() {
     QApplication::clipboard()->setText(QStringLiteral("k3://127.0.0.1:%1").arg(ports.front()));
 }
 
+void MainWindow::OpenServerWindow(unsigned port) {
+    ServerWindow* server = serverWindow(port);
+    if (!server) {
+        const int row = status_->RowOf(port);
+        const QTableWidgetItem* name = row >= 0 ? status_->item(row, 1) : nullptr;
+        server = new ServerWindow(manager_, presenter_, port, name ? name->text() : QString());
+        serverWindows_[port] = server;
+    }
+    server->show();
+    server->setWindowState(server->windowState() & ~Qt::WindowMinimized);
+    server->raise();
+    server->activateWindow();
+}
+
+ServerWindow* MainWindow::serverWindow(unsigned port) const {
+    const auto found = serverWindows_.find(port);
+    return found != serverWindows_.end() ? found->second.data() : nullptr;
+}
+
 void MainWindow::ShowStatusMenu(const QPoint& at) {
     RefreshStopSelected();
     auto* menu = new QMenu(this);
@@ -389,6 +416,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     // The close box ends the run like "Exit" does, without stopping any server.
     event->accept();
     if (tray_) tray_->hide();
+    for (auto& [port, server] : serverWindows_)
+        if (server) server->close();
     if (closed_) QMetaObject::invokeMethod(this, [this] { closed_(); }, Qt::QueuedConnection);
 }
 

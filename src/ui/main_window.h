@@ -5,12 +5,16 @@
 // manager tells it (ManagerView) and hands the operator's commands to the manager; it never decides
 // anything about servers itself. Questions, boxes and pickers go through the presenter, so tests
 // record them. Minimising hides the window in the notification area where the desktop has one, and
-// minimises it plainly where it has none, so the window can never be lost.
+// minimises it plainly where it has none, so the window can never be lost. It keeps the server
+// windows opened from its status list (one per server) and closes them when it closes.
 #pragma once
 
 #include <QMainWindow>
 
+#include <QPointer>
+
 #include <functional>
+#include <map>
 #include <memory>
 
 #include "app/manager_view.h"
@@ -24,6 +28,7 @@ namespace hm {
 class CServerConfig;
 class EventListView;
 class ServerManager;
+class ServerWindow;
 class StatusList;
 class UiPresenter;
 
@@ -74,6 +79,10 @@ public:
     void ShowGlobalOptions();
     void OpenHelp();
     void CopyServerAddress();
+    // The server window of the server on this port: opened, or brought to the front when it is open.
+    void OpenServerWindow(unsigned port);
+    // The open server window of that port, or null.
+    ServerWindow* serverWindow(unsigned port) const;
 
     StatusList* statusList() const { return status_; }
     EventListView* eventList() const { return events_; }
@@ -102,6 +111,7 @@ private:
     QPushButton* stopEmpty_ = nullptr;
     QPushButton* options_ = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
+    std::map<unsigned, QPointer<ServerWindow>> serverWindows_;
     std::function<void()> closed_;
     bool trayAvailable_;
     bool jotwellPresent_ = false;

@@ -1,6 +1,7 @@
 #include "ui/status_list.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPixmap>
 #include <QStyledItemDelegate>
@@ -83,6 +84,7 @@ StatusList::StatusList(QWidget* parent) : QTableWidget(0, kColumns, parent) {
     horizontalHeader()->setMinimumSectionSize(24);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int column) { SortByColumn(column); });
+    connect(this, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { Open(row); });
     // The selection stays visible while another control has the focus.
     QPalette p = palette();
     p.setColor(QPalette::Inactive, QPalette::Highlight, p.color(QPalette::Active, QPalette::Highlight));
@@ -145,6 +147,19 @@ void StatusList::SortByColumn(int column) {
     sortItems(column, sortOrder_);
     horizontalHeader()->setSortIndicatorShown(true);
     horizontalHeader()->setSortIndicator(column, sortOrder_);
+}
+
+void StatusList::Open(int row) {
+    if (open_ && row >= 0 && row < rowCount()) open_(PortAt(row));
+}
+
+void StatusList::keyPressEvent(QKeyEvent* event) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentRow() >= 0) {
+        Open(currentRow());
+        event->accept();
+        return;
+    }
+    QTableWidget::keyPressEvent(event);
 }
 
 void StatusList::resizeEvent(QResizeEvent* event) {

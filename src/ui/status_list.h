@@ -3,12 +3,14 @@
 // Seven columns: the six of the status lines (PID, Name, Mission, Game type, Port, Status) and
 // Players ("2/16"). New lines go to the top; a header click sorts by that column (ascending first,
 // the same header again toggles), PID, Port and Players as numbers and the others without regard to
-// case. Each line carries a coloured mark of its state. GUI thread only.
+// case. Each line carries a coloured mark of its state. A double-click on a line, or Enter on the
+// current one, asks for that server's window. GUI thread only.
 #pragma once
 
 #include <QTableWidget>
 
 #include <array>
+#include <functional>
 #include <vector>
 
 #include "app/manager_view.h"
@@ -33,13 +35,19 @@ public:
     std::vector<unsigned> SelectedPorts() const;
     // Sorts as a click on that header does.
     void SortByColumn(int column);
+    // What a double-click on a line (or Enter on the current line) does with its port.
+    void SetOpenHandler(std::function<void(unsigned port)> handler) { open_ = std::move(handler); }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void FitColumns();
 
+    void Open(int row);
+
+    std::function<void(unsigned)> open_;
     int sortColumn_ = -1;
     Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
 };

@@ -1,6 +1,7 @@
 // The remote console client against a scripted console on 127.0.0.1: connecting through the address
 // list, the login, the framing of output by silence and NUL bytes, the command rules, the kick pause
-// and its early end, the automatic commands, and logout/quit ending the worker.
+// and its early end, the automatic commands, the console lines kept for the server window, and
+// logout/quit ending the worker.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -366,6 +367,41 @@ TEST_F(RemoteConsoleFixture, AnOperatorCommandIsAnsweredWithWhatTheConsoleReadUn
         ASSERT_EQ(none.wait_for(10s), std::future_status::ready) << logout;
         EXPECT_EQ(none.get(), "") << logout;
     }
+}
+
+TEST_F(RemoteConsoleFixture, TheLastConsoleLinesAreKeptNumberedOnAcrossConnections) {
+    ScriptedPeer peer(LoopbackAddress(), port);
+    auto console = Make();
+    ASSERT_TRUE(peer.AcceptAndLogin("secret"));
+    ASSERT_TRUE(peer.WaitFor("$players\r\n"));
+    // More lines than are kept, and a command echo at the end that the log leaves out.
+    std::string burst;
+    for (size_t i = 0; i < kConsoleLinesKept + 100; ++i) burst += "line " + std::to_string(i) + "\r\n";
+    peer.Burst(burst + "[Remote] say hi\r\n");
+    uint64_t last = 0;
+    std::vector<std::string> kept;
+    ASSERT_TRUE(WaitUntil([&] { return !(kept = console->ConsoleLinesAfter(0, last)).empty(); }));
+    ASSERT_EQ(kept.size(), kConsoleLinesKept);
+    EXPECT_EQ(kept.front(), "line 100");
+    EXPECT_EQ(kept.back(), "line " + std::to_string(kConsoleLinesKept + 99));
+    uint64_t next = 0;
+    EXPECT_EQ(console->ConsoleLinesAfter(last - 1, next), std::vector<std::string>{kept.back()});
+    EXPECT_EQ(next, last);
+    EXPECT_TRUE(console->ConsoleLinesAfter(last, next).empty());
+    EXPECT_EQ(next, last);
+
+    // A new connection of the same server goes on from there: a reader's number still fits.
+    console->Logout();
+    peer.Hangup();
+    console = Make();
+    ASSERT_TRUE(peer.AcceptAndLogin("secret"));
+    ASSERT_TRUE(peer.WaitFor("logout\r\n\r\nsay bye\r\nsecret\r\n$players\r\n"));
+    peer.Burst(">Alice has joined the game\r\n");
+    std::vector<std::string> fresh;
+    ASSERT_TRUE(WaitUntil([&] { return !(fresh = console->ConsoleLinesAfter(last, next)).empty(); }));
+    EXPECT_EQ(fresh, std::vector<std::string>{">Alice has joined the game"});
+    EXPECT_GT(next, last);
+    console->Logout();
 }
 
 TEST_F(RemoteConsoleFixture, AutoCommandsOneAtATimeStepThroughTheListInTurn) {
