@@ -156,7 +156,7 @@ TEST_F(ServerWindowTest, FollowsTheConsoleAndPlayersKicksSendsCommandsAndOutlive
     EXPECT_TRUE(output->toPlainText().contains(">Alice has left the game")) << output->toPlainText().toStdString();
 
     // The server goes: the window stays and says so, with its commands off.
-    manager->StopServersOnPorts({port});
+    manager->StopServersOnPorts({port}, true);
     status = server->findChild<QLabel*>("linkStatus");
     EXPECT_TRUE(WaitFor([&] { return status->text().contains("not supervised any more"); })) << status->text().toStdString();
     EXPECT_TRUE(server->isVisible());
