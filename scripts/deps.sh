@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package that the build, the tests, the benchmarks and the demo need
-# (the X server, window tools and screenshot tool are for scripts/gui-smoke.sh).
+# (the X server, window tools and screenshot tool are for scripts/gui-smoke.sh; dpkg-dev and file
+# for the package's dependencies, man-db, groff-base and desktop-file-utils for checking what it installs).
 # Idempotent: when everything is present it only checks and returns.
 set -euo pipefail
 
@@ -17,6 +18,7 @@ packages=(
   procps psmisc
   clang libclang-rt-14-dev
   xvfb xauth xdotool x11-utils imagemagick
+  dpkg-dev file man-db groff-base desktop-file-utils
 )
 
 missing=()

@@ -62,3 +62,6 @@ if [ "${HM_SKIP_GUI_SMOKE:-0}" != "1" ]; then
   echo "== desktop smoke test (Xvfb) =="
   bash scripts/gui-smoke.sh build
 fi
+
+# The Debian package, unpacked into a scratch folder and run there (tests/package_check.sh). HM_SKIP_PACKAGE=1 leaves it out.
+[ "${HM_SKIP_PACKAGE:-0}" = "1" ] || { echo "== Debian package =="; bash tests/package_check.sh build; }

@@ -1,13 +1,24 @@
 #include "app/headless_view.h"
 
 #include "app/headless_loop.h"
+#include "eventlog/event_log.h"
 
 namespace hm {
 
 HeadlessView::HeadlessView(EventLoop& loop, std::FILE* out, std::FILE* err) : loop_(loop), out_(out), err_(err) {}
 
+const char* HeadlessView::JournalPriority(const std::string& line) {
+    // The text follows the time stamp "YYYY-MM-DD HH:MM:SS: " that every event line starts with.
+    constexpr size_t kStampLength = EventLogList::kStampLength;
+    const bool stamped = line.size() >= kStampLength && line.compare(kStampLength - 2, 2, ": ") == 0;
+    const size_t text = stamped ? kStampLength : 0;
+    if (line.compare(text, 5, "Error") == 0) return "<3>";
+    if (line.compare(text, 7, "Warning") == 0) return "<4>";
+    return "<6>";
+}
+
 void HeadlessView::EventLineAdded(const std::string& line) {
-    std::fprintf(out_, "%s\n", line.c_str());
+    std::fprintf(out_, "%s%s\n", journalPriorities_ ? JournalPriority(line) : "", line.c_str());
     std::fflush(out_);
 }
 

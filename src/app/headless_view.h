@@ -3,7 +3,9 @@
 // Used on the loop thread only. Every event-list line goes to stdout as the list shows it, flushed per
 // line, so a supervisor (systemd, a terminal, a test) sees each one at once. Questions are answered
 // "no" and file pickers "cancel": nobody is there to answer them. A port clash leaves only that one
-// server unstarted and never cancels the servers after it.
+// server unstarted and never cancels the servers after it. When stdout is the journal, each event line
+// carries its syslog priority in front ("<3>" error, "<4>" warning, "<6>" information); the journal
+// takes the prefix off and keeps the line's priority, so "journalctl -p warning" finds the trouble.
 #pragma once
 
 #include <cstdio>
@@ -36,6 +38,10 @@ public:
     bool ChooseGameFolder(const std::string& filter, const std::string& registryFile, std::string& chosen) override;
     void RequestClose() override;
 
+    void SetJournalPriorities(bool on) { journalPriorities_ = on; }
+    // "<3>" for an event line whose text begins "Error", "<4>" for "Warning", "<6>" for any other.
+    static const char* JournalPriority(const std::string& line);
+
     bool closeRequested() const { return closeRequested_; }
     const std::string& title() const { return title_; }
 
@@ -45,6 +51,7 @@ private:
     std::FILE* err_;
     std::string title_;
     bool closeRequested_ = false;
+    bool journalPriorities_ = false;
 };
 
 }  // namespace hm

@@ -17,6 +17,7 @@
 #include "platform/local_channel.h"
 #include "platform/named_mutex.h"
 #include "platform/registry.h"
+#include "platform/service_notify.h"
 #include "game/game_installation.h"
 
 namespace hm {
@@ -67,6 +68,7 @@ uint32_t EnvironmentNumber(const char* name, uint32_t low, uint32_t high, uint32
 int RunHeadless(JotwellBinding& jotwell, Registry& registry, const UpdateTuning& update) {
     HeadlessLoop loop;
     HeadlessView view(loop);
+    view.SetJournalPriorities(StdoutIsJournal());
     ManagerContext context;
     context.clock = &RealClock();
     context.loop = &loop;

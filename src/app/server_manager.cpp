@@ -12,6 +12,7 @@
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "platform/service_notify.h"
 #include "servers/config_text.h"
 #include "servers/dialog_state.h"
 #include "servers/game_config_text.h"
@@ -129,6 +130,13 @@ void ServerManager::StartUp() {
     if (progress) progress->Step("Finished!");
     progress.reset();
     view_.ShowNormal();
+
+    // Under a service manager: started, and from now on a ping from the UI thread at half the watchdog
+    // interval (the supervisor period may be longer), so a hung UI thread gets the program restarted.
+    if (initFailed_) return;
+    NotifyServiceManager("READY=1\nSTATUS=Supervising " + std::to_string(servers.entries.size()) + " server(s).");
+    if (const uint32_t watchdogMs = WatchdogIntervalMs(); watchdogMs && ctx_.loop)
+        ctx_.loop->SetTimer(std::max<uint32_t>(watchdogMs / 2, 1), [] { NotifyServiceManager("WATCHDOG=1"); });
 }
 
 // Steps 6 to 23; false when the game installation cannot be initialised or fails its check.
@@ -262,6 +270,7 @@ bool ServerManager::RunStartUpSteps(ProgressSteps* progress) {
 }
 
 void ServerManager::ShutDown() {
+    NotifyServiceManager("STOPPING=1");
     // 1-3.
     events.enabled = false;
     if (supervisorTimer && ctx_.loop) {

@@ -1,5 +1,7 @@
 #include "eventlog/jotwell_binding.h"
 
+#include <vector>
+
 #include "platform/files.h"
 #include "platform/registry.h"
 
@@ -8,9 +10,44 @@ namespace hm {
 JotwellBinding::JotwellBinding() = default;
 JotwellBinding::~JotwellBinding() = default;  // the library stays loaded until the process ends
 
+namespace {
+
+// Debian's multiarch folder name of the architecture this program was built for ("" when unknown).
+constexpr const char* kMultiarch =
+#if defined(__x86_64__) && defined(__LP64__)
+    "x86_64-linux-gnu";
+#elif defined(__aarch64__)
+    "aarch64-linux-gnu";
+#elif defined(__i386__)
+    "i386-linux-gnu";
+#elif defined(__arm__) && defined(__ARM_PCS_VFP)
+    "arm-linux-gnueabihf";
+#elif defined(__riscv) && __riscv_xlen == 64
+    "riscv64-linux-gnu";
+#else
+    "";
+#endif
+
+// The library beside the program (a build folder, an unpacked release), else where an installation
+// under a prefix keeps it: the program in PREFIX/bin, the library in PREFIX/lib/<multiarch> or PREFIX/lib.
+std::string FindJotwell(const std::string& programFolder) {
+    std::vector<std::string> candidates = {programFolder + "/" + kJotwellFileName};
+    const size_t slash = programFolder.find_last_of('/');
+    if (slash != std::string::npos && programFolder.compare(slash, std::string::npos, "/bin") == 0) {
+        const std::string lib = programFolder.substr(0, slash) + "/lib/";
+        if (*kMultiarch) candidates.push_back(lib + kMultiarch + "/" + kJotwellFileName);
+        candidates.push_back(lib + kJotwellFileName);
+    }
+    for (const std::string& path : candidates)
+        if (fs::FileExists(path)) return path;
+    return "";
+}
+
+}  // namespace
+
 void JotwellBinding::BindAtStartup(const std::string& programFolder, Registry& registry) {
-    const std::string path = programFolder + "/" + kJotwellFileName;
-    if (!fs::FileExists(path)) {
+    const std::string path = FindJotwell(programFolder);
+    if (path.empty()) {
         present_ = false;
         setUseGlobalJotwell(false);
         return;

@@ -32,6 +32,8 @@ int RunDesktop(int argc, char** argv, JotwellBinding& jotwell, Registry& registr
     QApplication::setApplicationName(QStringLiteral("Haldmoor3"));
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(AppIcon());
+    // Matches the window to haldmoor3.desktop (a Wayland desktop takes the task bar icon from there).
+    QGuiApplication::setDesktopFileName(QStringLiteral("haldmoor3"));
 
     QtEventLoop loop;
     DialogPresenter presenter;

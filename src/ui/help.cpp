@@ -1,6 +1,7 @@
 #include "ui/help.h"
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileInfo>
 #include <QUrl>
 
@@ -17,14 +18,21 @@ constexpr const char* kPageFiles[kHelpPages] = {
     "09-remote-info-server.html", "10-updates.html",       "11-main-window.html",
     "12-files-and-commands.html",
 };
+
+// help/ beside the program (a build folder, an unpacked release), else where an installation under a
+// prefix keeps it: the program in PREFIX/bin, the pages in PREFIX/share/haldmoor3/help.
+QString HelpFolder() {
+    if (!qEnvironmentVariableIsEmpty("HALDMOOR3_HELP_DIR")) return qEnvironmentVariable("HALDMOOR3_HELP_DIR");
+    const QString program = QString::fromStdString(fs::ExecutableFolder());
+    const QString beside = program + QStringLiteral("/help");
+    const QString installed = QDir::cleanPath(program + QStringLiteral("/../share/haldmoor3/help"));
+    return !QFileInfo(beside).isDir() && QFileInfo(installed).isDir() ? installed : beside;
+}
 }  // namespace
 
 QString HelpPagePath(int page) {
     if (page < 0 || page >= kHelpPages) return QString();
-    const QString folder = qEnvironmentVariableIsEmpty("HALDMOOR3_HELP_DIR")
-                               ? QString::fromStdString(fs::ExecutableFolder()) + QStringLiteral("/help")
-                               : qEnvironmentVariable("HALDMOOR3_HELP_DIR");
-    return folder + QLatin1Char('/') + QLatin1String(kPageFiles[page]);
+    return HelpFolder() + QLatin1Char('/') + QLatin1String(kPageFiles[page]);
 }
 
 bool OpenHelpPage(int page) {
