@@ -99,6 +99,8 @@ int RunHeadless(JotwellBinding& jotwell, Registry& registry, const UpdateTuning&
         if (g_exitSignal.load()) manager.CommandExit();  // a signal acts as "Exit": servers keep running
         commands.Stop();
         manager.ShutDown();
+        // A run that could not start is not a success, whatever ended it.
+        result = manager.initializationFailed() ? 1 : manager.exitStatus;
     }
     // By now the switch holds the value of the global options.
     if (jotwell.useGlobalJotwell()) {
@@ -127,6 +129,8 @@ UpdateTuning UpdateTuningSetting(Registry& registry, const UpdateKey& key, bool 
     while (!tuning.site.empty() && tuning.site.back() == '/') tuning.site.pop_back();
     tuning.uptimeCycles = EnvironmentNumber("HALDMOOR3_UPTIME_CYCLES", 1, 12000, 12000);
     tuning.secondMs = EnvironmentNumber("HALDMOOR3_UPDATE_SECOND_MS", 1, 1000, 1000);
+    const char* notifySocket = std::getenv("NOTIFY_SOCKET");
+    tuning.serviceManaged = notifySocket && *notifySocket;
     return tuning;
 }
 

@@ -448,6 +448,7 @@ void ServerManager::StartUpdateThread() {
     settings.publicKey = ctx_.update.key;
     settings.uptimeCycles = ctx_.update.uptimeCycles;
     settings.secondMs = ctx_.update.secondMs;
+    settings.serviceManaged = ctx_.update.serviceManaged;
 
     UpdateLinks links;
     links.events = &events;
@@ -462,9 +463,11 @@ void ServerManager::StartUpdateThread() {
             if (!alive.expired()) view_.SetTitle(WindowTitle(version));
         });
     };
-    links.requestClose = [this, loop, alive] {
-        if (loop) loop->Post([this, alive] {
-            if (!alive.expired()) view_.RequestClose();
+    links.requestClose = [this, loop, alive](int status) {
+        if (loop) loop->Post([this, alive, status] {
+            if (alive.expired()) return;
+            exitStatus = status;
+            view_.RequestClose();
         });
     };
     updateThread.Start(settings, links);

@@ -49,6 +49,7 @@ struct UpdateTuning {
     uint32_t uptimeCycles = 12000;              // cycles before the uptime restart
     uint32_t secondMs = 1000;                   // one second of the update thread's waits
     std::string programPath;                    // "" = the running program's own file
+    bool serviceManaged = false;                // a service manager runs the program (NOTIFY_SOCKET)
 };
 
 struct ManagerContext {
@@ -151,6 +152,8 @@ public:
     void ServerListChanged();
 
     bool initializationFailed() const { return initFailed_; }
+    // The process's exit status when the run ends (a restart asked of the service manager sets it).
+    int exitStatus = 0;
 
     // --- The operator's console commands (players, say, kick, ban, console) ------------------------
     // The entry supervised on this game port, or null.

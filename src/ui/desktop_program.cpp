@@ -57,6 +57,7 @@ int RunDesktop(int argc, char** argv, JotwellBinding& jotwell, Registry& registr
     std::signal(SIGPIPE, SIG_IGN);
 
     if (jotwell.useGlobalJotwell()) jotwell.WriteGlobalLog("");
+    int result = 0;
     {
         ServerManager manager(context);
         window.Attach(&manager);
@@ -80,12 +81,13 @@ int RunDesktop(int argc, char** argv, JotwellBinding& jotwell, Registry& registr
         window.hide();
         manager.ShutDown();
         window.Attach(nullptr);
+        result = manager.initializationFailed() ? 1 : manager.exitStatus;
     }
     if (jotwell.useGlobalJotwell()) {
         jotwell.WriteGlobalLog("Haldmoor3 shutdown.");
         RealClock().Sleep(300);
     }
-    return 0;
+    return result;
 }
 
 }  // namespace hm

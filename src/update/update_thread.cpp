@@ -127,6 +127,15 @@ bool UpdateThread::UptimeRestart() {
     restartAfter_ = 0;
     playerPostponements_ = 0;
     ignorePlayers_ = false;
+    if (settings_.serviceManaged) {
+        // A program that handed over to the updater and ended would leave its service for good.
+        Log("Haldmoor3: Uptime exceeded.");
+        if (!Pause(500)) return true;
+        Log("Restarting Haldmoor3...");
+        closing_ = true;
+        if (links_.requestClose) links_.requestClose(kServiceRestartStatus);
+        return true;
+    }
     if (settings_.programPath.empty()) {
         Log("Error: Cannot create updater.");
         return true;
@@ -147,7 +156,7 @@ bool UpdateThread::UptimeRestart() {
     if (!Pause(2000)) return true;
     Log("Restarting Haldmoor3...");
     Pause(2000);
-    if (links_.requestClose) links_.requestClose();
+    if (links_.requestClose) links_.requestClose(0);
     return true;
 }
 
@@ -189,7 +198,9 @@ void UpdateThread::CheckVersion() {
             Log(page.versionLine.c_str());
             for (const std::string& line : page.news) Log(line.c_str());
             links_.options->Modify([&](UpdateOptions& o) { o.latestVersion = page.version; });
-            if (links_.options->Get().autoUpdate) {
+            if (links_.options->Get().autoUpdate && settings_.serviceManaged) {
+                Log("Haldmoor3 runs as a service: install the new version with the package manager.");
+            } else if (links_.options->Get().autoUpdate) {
                 update = true;
             } else {
                 links_.events->AddEvent("Get the new version from %s", settings_.site.c_str());
@@ -262,7 +273,7 @@ void UpdateThread::SelfUpdate(const std::string& pageUrl, const std::string& dow
     Log("Restarting Haldmoor3...");
     links_.options->Modify([](UpdateOptions& o) { ++o.updateAttempts; });
     Pause(2000);
-    if (links_.requestClose) links_.requestClose();
+    if (links_.requestClose) links_.requestClose(0);
 }
 
 bool UpdateThread::WriteOutUpdater() {

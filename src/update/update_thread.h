@@ -74,6 +74,9 @@ struct UpdateSettings {
     uint32_t uptimeCycles = 12000;  // cycles before the uptime restart (about 50 hours)
     uint32_t secondMs = 1000;       // the length of one second of the thread's waits (a test aid)
     std::string caFile;             // extra trusted certificates for HTTPS ("" = the system's)
+    // Run by a service manager: it restarts the program itself (exit status kServiceRestartStatus)
+    // and the package manager, not the program, installs new versions.
+    bool serviceManaged = false;
 };
 
 struct UpdateLinks {
@@ -83,7 +86,7 @@ struct UpdateLinks {
     std::function<uint32_t()> totalPlayers;       // players on all servers
     std::function<bool()> settingsDialogOpen;
     std::function<void(uint32_t version)> showVersion;  // the title's note; must only post
-    std::function<void()> requestClose;                 // must only post
+    std::function<void(int exitStatus)> requestClose;   // must only post
 };
 
 class UpdateThread {
@@ -98,6 +101,8 @@ public:
     static constexpr const char* kVersionPagePath = "/version.html";
     static constexpr const char* kHostsDenyPath = "/Haldmoor/hostdeny.txt";
     static constexpr const char* kNicknamesPath = "/Haldmoor/aliasdeny.txt";
+    // The exit status that asks a service manager for a restart (the unit's RestartForceExitStatus).
+    static constexpr int kServiceRestartStatus = 75;
 
     explicit UpdateThread(Clock& clock);
     ~UpdateThread();  // stops the thread

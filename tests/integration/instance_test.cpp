@@ -363,7 +363,7 @@ TEST_F(InstanceTest, WithoutAGameFolderTheStartFailsAndWritesNoStore) {
     server = Start("--headless", serverOutput());
     ASSERT_TRUE(server);
     ASSERT_EQ(server->Wait(30000), Process::WaitResult::Exited) << ServerText();
-    EXPECT_EQ(server->ExitCode(), 0);
+    EXPECT_EQ(server->ExitCode(), 1);
     EXPECT_NE(ServerText().find(": Initialization failed."), std::string::npos) << ServerText();
     EXPECT_FALSE(fs::FileExists((root / "work/cfg/KelvaneConfig.dat").string()));
     EXPECT_FALSE(fs::FileExists((root / "work/cfg/ServerInfo.dat").string()));

@@ -89,7 +89,10 @@ protected:
         links.totalPlayers = [this] { return players; };
         links.settingsDialogOpen = [this] { return dialogOpen; };
         links.showVersion = [this](uint32_t version) { shownVersions.push_back(version); };
-        links.requestClose = [this] { ++closeRequests; };
+        links.requestClose = [this](int status) {
+            ++closeRequests;
+            closeStatus = status;
+        };
         Reconfigure();
     }
     void TearDown() override {
@@ -139,6 +142,7 @@ protected:
     bool dialogOpen = false;
     std::vector<uint32_t> shownVersions;
     int closeRequests = 0;
+    int closeStatus = -1;
 };
 
 TEST_F(UpdateThreadTest, VersionCheckInstallsOnlyASignedProgramFromTheSiteAndAtMostTwice) {
@@ -298,6 +302,17 @@ TEST_F(UpdateThreadTest, UptimeRestartWaitsForADialogAndAtMostTenPostponementsFo
     dialogOpen = false;
     for (int i = 0; i < 40; ++i) thread->RunCycle();
     EXPECT_EQ(restarted(), 2u);
+    EXPECT_EQ(closeStatus, 0);
+
+    // Under a service manager the program ends for it to restart; no updater is involved.
+    stdfs::remove(root / "updater.args");
+    settings.serviceManaged = true;
+    Reconfigure();
+    for (int i = 0; i < 6; ++i) thread->RunCycle();
+    EXPECT_EQ(restarted(), 3u);
+    EXPECT_EQ(closeStatus, UpdateThread::kServiceRestartStatus);
+    RealClock().Sleep(200);
+    EXPECT_FALSE(stdfs::exists(root / "updater.args"));
 }
 
 TEST_F(UpdateThreadTest, StopEndsTheThreadWithoutWaitingForItsCycle) {
