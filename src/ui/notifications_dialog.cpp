@@ -69,10 +69,10 @@ NotificationsDialog::NotificationsDialog(ServerManager& manager, UiPresenter& pr
     QHeaderView* header = list_->horizontalHeader();
     header->setSectionResizeMode(kAddress, QHeaderView::Stretch);
     header->resizeSection(kName, em * 14);
-    header->resizeSection(kFormat, em * 9);
-    header->resizeSection(kEvents, em * 18);
-    header->resizeSection(kResult, em * 24);
-    list_->setMinimumSize(em * 110, fontMetrics().height() * 9);
+    header->resizeSection(kFormat, em * 10);
+    header->resizeSection(kEvents, em * 20);
+    header->resizeSection(kResult, em * 36);  // "failed: Couldn't connect to server" whole
+    list_->setMinimumSize(em * 125, fontMetrics().height() * 9);
 
     auto makeButton = [this](const char* name, const QString& text, const QString& tip) {
         auto* button = new QPushButton(text);
