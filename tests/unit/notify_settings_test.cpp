@@ -101,24 +101,20 @@ TEST(NotifySettings, ARewriteChangesRemovesAndAddsTargetsAndKeepsTheRest) {
     EXPECT_EQ(ParseProgramSettings(written).settings, reread);
 }
 
-TEST(NotifySettings, TheDialogsCheckNamesEveryFault) {
-    const CNotifyTarget good = Target("a", "http://h/", NotifyFormat::Json, kAllNotifyKinds);
+TEST(NotifySettings, TheDialogsCheckNamesTheFault) {
+    const CNotifyTarget good = Target("a", "https://h:8443/x", NotifyFormat::Json, kAllNotifyKinds);
+    const std::string badName = "A notification target needs a name of 1 to 64 characters, without square brackets "
+                                "and without blanks at its ends.";
+    const std::string badUrl = "The address of \"a\" must begin with http:// or https:// and hold no blanks.";
     const struct {
         std::vector<CNotifyTarget> targets;
         std::string message;
     } cases[] = {
-        {{good, Target("b", "https://h:8443/x", NotifyFormat::Discord, NotifyKindBit(NotifyKind::Kick))}, ""},
-        {{Target("", "http://h/", NotifyFormat::Json, 1)},
-         "A notification target needs a name of 1 to 64 characters, without square brackets and without blanks at "
-         "its ends."},
-        {{Target(" a", "http://h/", NotifyFormat::Json, 1)},
-         "A notification target needs a name of 1 to 64 characters, without square brackets and without blanks at "
-         "its ends."},
+        {{good}, ""},
+        {{Target(" a", "http://h/", NotifyFormat::Json, 1)}, badName},
         {{good, Target("A", "http://h/", NotifyFormat::Json, 1)}, "Two notification targets are named \"A\"."},
-        {{Target("a", "http://h/x y", NotifyFormat::Json, 1)},
-         "The address of \"a\" must begin with http:// or https:// and hold no blanks."},
-        {{Target("a", "http:///path", NotifyFormat::Json, 1)},
-         "The address of \"a\" must begin with http:// or https:// and hold no blanks."},
+        {{Target("a", "http://h/x y", NotifyFormat::Json, 1)}, badUrl},
+        {{Target("a", "http:///path", NotifyFormat::Json, 1)}, badUrl},
         {{Target("a", "http://h/", NotifyFormat::Json, 0)}, "\"a\" has no kind of event to send."},
     };
     for (const auto& c : cases) EXPECT_EQ(CheckNotifyTargets(c.targets), c.message);
