@@ -4,16 +4,21 @@
 
 namespace hm {
 
-void EventCounters::Count(const LocalTime& time, const std::string& text, const EventLineClass& line) {
+bool EventCounters::Count(const LocalTime& time, const std::string& text, const EventLineClass& line) {
     std::lock_guard<std::mutex> guard(lock_);
-    if (line.port == 0) return;
+    if (line.port == 0) return false;
     const unsigned port = line.port;
     figures_.lastEvent[port] = EventLogList::Stamp(time) + text;
     if (!line.serverName.empty()) names_[port] = line.serverName;
     if (line.consoleTimeout) ++figures_.consoleTimeouts;
     // A crashed or hung server is announced, halted and launched again; "Server N crashed" repeats
     // on every pass while players hold the restart back, so the launch is what counts.
-    if (line.restartAnnounced) restartAnnounced_[port] = true;
+    bool repeat = false;
+    if (line.restartAnnounced) {
+        const auto [announced, first] = restartAnnounced_.emplace(port, text);
+        repeat = !first && announced->second == text;
+        announced->second = text;
+    }
     if (line.launchAbandoned) restartAnnounced_.erase(port);
     if (line.launched && restartAnnounced_.erase(port)) ++figures_.restarts[port];
     if (!line.verdict.empty()) verdict_[port] = {line.player, line.verdict};
@@ -27,6 +32,7 @@ void EventCounters::Count(const LocalTime& time, const std::string& text, const 
         verdict_.erase(port);
         ++(line.kind == NotifyKind::Kick ? figures_.kicks : figures_.bans)[reason];
     }
+    return repeat;
 }
 
 void EventCounters::SetServerName(unsigned port, const std::string& name) {

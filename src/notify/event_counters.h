@@ -28,7 +28,9 @@ public:
         std::map<std::string, uint64_t> bans;
     };
 
-    void Count(const LocalTime& time, const std::string& text, const EventLineClass& line);
+    // True for a line that repeats the announcement of a restart still to come ("Server N crashed" on
+    // every pass while players hold the restart back): it tells nothing new.
+    bool Count(const LocalTime& time, const std::string& text, const EventLineClass& line);
     // The status list knows every server's name; lines of a launch name only the port.
     void SetServerName(unsigned port, const std::string& name);
     std::string ServerName(unsigned port) const;
@@ -38,7 +40,7 @@ private:
     mutable std::mutex lock_;
     Figures figures_;
     std::map<unsigned, std::string> names_;
-    std::map<unsigned, bool> restartAnnounced_;                  // the next launch of the port is a restart
+    std::map<unsigned, std::string> restartAnnounced_;  // port -> the line that announced its coming restart
     std::map<unsigned, std::pair<std::string, std::string>> verdict_;  // port -> player, reason of the kick to come
 };
 

@@ -6,8 +6,8 @@ namespace hm {
 
 void EventWatch::EventLineAdded(const LocalTime& time, const std::string& text) {
     EventLineClass line = ClassifyEventLine(text);
-    counters.Count(time, text, line);
-    if (!line.kind) return;
+    const bool repeat = counters.Count(time, text, line);
+    if (!line.kind || repeat) return;
     NotifyMessage message;
     message.time = time;
     message.kind = *line.kind;

@@ -1,5 +1,6 @@
 // The event list's observer: every event line is classified once, counted for the monitoring output
-// and, when it is of a kind some target asks for, queued for the notification sender.
+// and, when it is of a kind some target asks for, queued for the notification sender; a line that only
+// repeats a restart announcement still pending is not sent again.
 //
 // Owned by the server manager (declared before its event list, so it outlives every thread that adds
 // lines). EventLineAdded runs on the thread that adds the line and only takes two short locks; it

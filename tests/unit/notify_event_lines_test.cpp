@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "notify/event_counters.h"
 #include "notify/event_kinds.h"
@@ -79,7 +80,10 @@ TEST(EventLines, EachLineOfTheProgramHasItsKindAndServer) {
 TEST(EventLines, CountersTakeRestartsKicksAndTheLastLineOfEachServer) {
     EventCounters counters;
     const LocalTime at{2026, 1, 5, 12, 30, 0, 0, 1};
-    auto add = [&](const std::string& text) { counters.Count(at, text, ClassifyEventLine(text)); };
+    std::vector<std::string> repeats;
+    auto add = [&](const std::string& text) {
+        if (counters.Count(at, text, ClassifyEventLine(text))) repeats.push_back(text);
+    };
     add("Server 2300 (Alpha): Starting...");
     add("Server 2300: Launched.");  // the first launch is no restart
     // A data corruption line repeats while players hold the restart back; one restart follows.
@@ -103,6 +107,7 @@ TEST(EventLines, CountersTakeRestartsKicksAndTheLastLineOfEachServer) {
 
     const EventCounters::Figures f = counters.Take();
     EXPECT_EQ(f.restarts, (std::map<unsigned, uint64_t>{{2300, 1}}));
+    EXPECT_EQ(repeats, std::vector<std::string>{"Server 2300 crashed"}) << "sent once";
     EXPECT_EQ(f.consoleTimeouts, 1u);
     EXPECT_EQ(f.kicks, (std::map<std::string, uint64_t>{{"hacked", 1}, {"short", 1}, {"other", 1}, {"operator", 1}}));
     EXPECT_EQ(f.bans, (std::map<std::string, uint64_t>{{"disallowed", 1}}));
