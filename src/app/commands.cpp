@@ -95,7 +95,7 @@ constexpr CommandForm kCommands[] = {
     {"stop-empty-exit", 0, 0, "stop-empty-exit"},
     {"stop-all", 0, 0, "stop-all"},
     {"stop-empty", 0, 0, "stop-empty"},
-    {"status", 0, 1, "status [--json]"},
+    {"status", 0, 1, "status"},  // or "status --json"
     {"metrics", 0, 0, "metrics"},
     {"notify-test", 0, 0, "notify-test"},
     {"stats", 0, 0, "stats"},
