@@ -6,6 +6,7 @@
 #include <exception>
 #include <new>
 
+#include "app/monitoring.h"
 #include "app/server_manager.h"
 #include "servers/console_rules.h"
 #include "servers/remote_console.h"
@@ -50,8 +51,11 @@ std::string UsageText() {
            "  WAYLAND_DISPLAY); a second plain start brings that window to the front.\n"
            "  --headless   run without a window: event lines go to stdout, messages to stderr;\n"
            "               SIGTERM, SIGINT and SIGHUP act as \"Exit\" (servers keep running).\n"
+           "  --metrics-file PATH  write the metrics (Prometheus text format) to PATH after\n"
+           "               every supervisor pass\n"
            "  --send       hand a command to the running instance and print its answer:\n"
-           "               exit, stop-exit, stop-empty-exit, stop-all, stop-empty, status,\n"
+           "               exit, stop-exit, stop-empty-exit, stop-all, stop-empty,\n"
+           "               status [--json], metrics, notify-test,\n"
            "               start NAME..., stop PORT... [--now] (a server with players is\n"
            "               warned in the game first), import MAIN [--batch FILE],\n"
            "               stats (supervisor pass times and counts),\n"
@@ -93,7 +97,9 @@ constexpr CommandForm kCommands[] = {
     {"stop-empty-exit", 0, 0, "stop-empty-exit"},
     {"stop-all", 0, 0, "stop-all"},
     {"stop-empty", 0, 0, "stop-empty"},
-    {"status", 0, 0, "status"},
+    {"status", 0, 1, "status"},  // or "status --json"
+    {"metrics", 0, 0, "metrics"},
+    {"notify-test", 0, 0, "notify-test"},
     {"stats", 0, 0, "stats"},
     {"start", 1, kAny, "start NAME..."},
     {"stop", 1, kAny, "stop PORT... [--now]"},
@@ -204,6 +210,27 @@ std::optional<std::string> OperatorConsoleCommand(ServerManager& manager, const 
     return std::nullopt;
 }
 
+// Every target gets the test message from the sender's thread; the answer comes when the last one has
+// answered or failed (five seconds at most each).
+std::optional<std::string> NotifyTest(ServerManager& manager, const LateAnswer& late) {
+    const std::vector<CNotifyTarget>& targets = manager.programSettings.settings.notify;
+    if (targets.empty()) return "Error: no notification targets ([notify NAME] in cfg/haldmoor3.ini).\n";
+    if (!late) return "Error: the notification test cannot be answered here.\n";
+    manager.watch.sender.SendTest(targets, [late](const std::vector<NotifyResult>& results) {
+        std::string lines;
+        size_t failed = 0;
+        for (const NotifyResult& r : results) {
+            lines += r.name + "\t" + r.url + "\t" +
+                     (r.status ? "HTTP " + std::to_string(r.status) : "failed: " + r.error) + "\n";
+            if (!r.Delivered()) ++failed;
+        }
+        late(failed ? "Error: " + std::to_string(failed) + " of " + std::to_string(results.size()) +
+                          " notification target(s) did not take the test message.\n" + lines
+                    : lines);
+    });
+    return std::nullopt;
+}
+
 }  // namespace
 
 namespace {
@@ -243,7 +270,13 @@ std::optional<std::string> Dispatch(ServerManager& manager, const std::vector<st
         manager.CommandStopEmpty();
         return "OK\n";
     }
-    if (verb == "status") return StatusText(manager);
+    if (verb == "status") {
+        if (args.empty()) return StatusText(manager);
+        if (args[0] != "--json") return std::string("Error: usage: ") + form->usage + "\n";
+        return StatusJson(TakeMonitoringSnapshot(manager));
+    }
+    if (verb == "metrics") return MetricsText(TakeMonitoringSnapshot(manager));
+    if (verb == "notify-test") return NotifyTest(manager, late);
     if (verb == "players" || verb == "say" || verb == "kick" || verb == "ban" || verb == "console")
         return OperatorConsoleCommand(manager, verb, args, late);
     if (verb == "stats") {

@@ -32,6 +32,7 @@ struct Arguments {
     bool headless = false;
     bool help = false;
     std::vector<std::string> send;  // command words for the running instance
+    std::string metricsFile;
     std::string error;
 };
 
@@ -43,6 +44,12 @@ Arguments ParseArguments(int argc, char** argv) {
             args.headless = true;
         } else if (word == "--help" || word == "-h") {
             args.help = true;
+        } else if (word == "--metrics-file") {
+            if (++i >= argc || !*argv[i]) {
+                args.error = "--metrics-file needs a file name";
+                break;
+            }
+            args.metricsFile = argv[i];
         } else if (word == "--send") {
             for (++i; i < argc; ++i) args.send.emplace_back(argv[i]);
             if (args.send.empty()) args.error = "--send needs a command";
@@ -65,7 +72,7 @@ uint32_t EnvironmentNumber(const char* name, uint32_t low, uint32_t high, uint32
     return value >= low && value <= high ? static_cast<uint32_t>(value) : fallback;
 }
 
-int RunHeadless(JotwellBinding& jotwell, Registry& registry, const UpdateTuning& update) {
+int RunHeadless(JotwellBinding& jotwell, Registry& registry, const UpdateTuning& update, const std::string& metricsFile) {
     HeadlessLoop loop;
     HeadlessView view(loop);
     view.SetJournalPriorities(StdoutIsJournal());
@@ -78,6 +85,7 @@ int RunHeadless(JotwellBinding& jotwell, Registry& registry, const UpdateTuning&
     context.timerPeriodMs = TimerPeriodSetting();
     context.consoleTimeoutMs = ConsoleTimeoutSetting();
     context.update = update;
+    context.metricsFile = metricsFile;
 
     std::signal(SIGTERM, OnExitSignal);
     std::signal(SIGINT, OnExitSignal);
@@ -161,6 +169,8 @@ uint32_t ConsoleTimeoutSetting() {
     }
     return value >= 100 && value <= 3600000 ? value : 0;
 }
+
+std::string MetricsFileArgument(int argc, char** argv) { return ParseArguments(argc, argv).metricsFile; }
 
 bool DisplayAvailable() {
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
@@ -248,7 +258,7 @@ int RunProgram(int argc, char** argv, DesktopFrontEnd desktop, const UpdateKey& 
         }
         return desktop(argc, argv, jotwell, registry, update);
     }
-    return RunHeadless(jotwell, registry, update);
+    return RunHeadless(jotwell, registry, update, args.metricsFile);
 }
 
 }  // namespace hm

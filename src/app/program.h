@@ -36,6 +36,9 @@ UpdateTuning UpdateTuningSetting(Registry& registry, const UpdateKey& key, bool 
 uint32_t TimerPeriodSetting();
 uint32_t ConsoleTimeoutSetting();
 
+// The file of --metrics-file among the program's arguments ("" = none).
+std::string MetricsFileArgument(int argc, char** argv);
+
 // Whether a window can be opened: a display (DISPLAY, WAYLAND_DISPLAY) or a chosen Qt platform.
 bool DisplayAvailable();
 

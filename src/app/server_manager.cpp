@@ -48,6 +48,7 @@ ServerManager::ServerManager(const ManagerContext& context)
     : systemInfo(context.workingFolder),
       installation(*context.registry, context.readMission ? context.readMission : MissionArchiveReader(&ReadMissionArchive)),
       players(*context.clock),
+      watch(*context.clock, &events),
       events(*context.clock, context.jotwell, context.loop),
       remoteInfo(servers, serverListLock, trackerInfo, events, *context.clock),
       launcher(MakeLaunchContext(*context.clock)),
@@ -58,6 +59,8 @@ ServerManager::ServerManager(const ManagerContext& context)
       view_(*context.view),
       updateThread(*context.clock) {
     events.SetSink(&view_);
+    events.SetObserver(&watch);
+    metricsFile = MetricsFile(context.metricsFile);
     installation.SetEventReporter([this](const std::string& text) { events.AddEvent("%s", text.c_str()); });
     // A new options record offers the global log exactly when the library is there.
     configs.globalOptions = CGlobalOptions(clock_.TickCount(), ctx_.jotwell && ctx_.jotwell->jotwellPresent());
@@ -66,6 +69,7 @@ ServerManager::ServerManager(const ManagerContext& context)
 }
 
 ServerManager::~ServerManager() {
+    watch.sender.Stop(0);
     updateThread.Stop();
     if (warningTimer && ctx_.loop) ctx_.loop->KillTimer(warningTimer);
     if (supervisorTimer && ctx_.loop) ctx_.loop->KillTimer(supervisorTimer);
@@ -187,6 +191,8 @@ bool ServerManager::RunStartUpSteps(ProgressSteps* progress) {
         });
     supervisor.backoff = {restarts.backoff, restarts.quickDeathSeconds * 1000, restarts.firstWaitSeconds * 1000,
                           restarts.maxWaitMinutes * 60000, restarts.trustedAfterMinutes * 60000};
+    watch.sender.SetTargets(programSettings.settings.notify);
+    watch.sender.Start();
 
     // 12: the player records and the tracker list.
     loaded = players.Load(systemInfo.configFolder, systemInfo.logFolder, progress);
@@ -310,6 +316,9 @@ void ServerManager::ShutDown() {
     StoreAll(progress.get());
     events.enabled = false;
     installation.RestoreLanguageType();
+    // The last lines (a stop of every server, an update's restart) still reach the web hooks; a hook
+    // that does not answer holds the end up two seconds at most.
+    watch.sender.Stop(2000);
 
     // 9.
     if (progress) progress->Step("Finished!");
@@ -372,6 +381,7 @@ void ServerManager::SupervisorTick() {
     tickTimes.lastMs = Elapsed(clock_.TickCount(), start);
     tickTimes.longestMs = std::max(tickTimes.longestMs, tickTimes.lastMs);
     ++tickTimes.passes;
+    metricsFile.Write(*this);
 }
 
 SupervisorActions ServerManager::MakeSupervisorActions() {
@@ -539,6 +549,7 @@ void ServerManager::UpdateLine(const CServerInfo& entry) {
     const auto seen = observedStatus_.find(entry.config.launch.serverPort);
     if (seen != observedStatus_.end() && seen->second.first == entry.processId) observed = seen->second.second;
     StatusLine line = MakeStatusLine(entry, observed);
+    watch.counters.SetServerName(line.portNumber, line.name);
     auto found = std::find_if(statusLines_.begin(), statusLines_.end(),
                               [&](const StatusLine& l) { return l.portNumber == line.portNumber; });
     if (found != statusLines_.end()) {
@@ -657,6 +668,17 @@ std::string ServerManager::StartByNames(const std::vector<std::string>& names) {
     }
     if (!indexes.empty()) answer += StartConfigurations(indexes);
     return answer;
+}
+
+std::string ServerManager::SetNotifyTargets(const std::vector<CNotifyTarget>& targets) {
+    const std::string problem = CheckNotifyTargets(targets);
+    if (!problem.empty()) return problem;
+    programSettings.settings.notify = targets;
+    watch.sender.SetTargets(targets);
+    if (!programSettings.Store(systemInfo.configFolder))
+        return "The notification targets are used, but " + systemInfo.configFolder + CProgramSettingsFile::kFileName +
+               " could not be written; they are lost when the program ends.";
+    return std::string();
 }
 
 bool ServerManager::StoreConfigurations() {

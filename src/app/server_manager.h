@@ -17,6 +17,8 @@
 
 #include "app/info_service.h"
 #include "app/manager_view.h"
+#include "app/monitoring.h"
+#include "notify/event_watch.h"
 #include "servers/system_info.h"
 #include "supervision/supervisor.h"
 #include "eventlog/event_log.h"
@@ -66,6 +68,7 @@ struct ManagerContext {
     // Reads one mission archive for the installation's list (null: the real archive reader).
     MissionArchiveReader readMission;
     UpdateTuning update;
+    std::string metricsFile;            // written after every supervisor pass; "" = none
 };
 
 // The online lobby link: the service is gone; start and stop do nothing.
@@ -171,6 +174,9 @@ public:
     PlayerInfoStore players;
     TrackerInfoStore trackerInfo;
     CServerInfoArray servers;
+    // Sees every event line (notifications, monitoring counters); declared before the event list so
+    // that it outlives every thread that adds lines.
+    EventWatch watch;
     EventLogList events;
     std::recursive_mutex serverListLock;
     RemoteInfoServer remoteInfo;  // its worker reads the list under serverListLock
@@ -190,6 +196,13 @@ public:
         uint32_t passes = 0, lastMs = 0, longestMs = 0;
     };
     TickTimes tickTimes;
+    MetricsFile metricsFile{""};
+
+    // The notifications dialog's OK: the targets are checked, used at once and written to
+    // cfg/haldmoor3.ini. "" when all went well, else what went wrong (the check's message, or that the
+    // file could not be written while the targets are used anyway).
+    std::string SetNotifyTargets(const std::vector<CNotifyTarget>& targets);
+    Clock& clock() const { return clock_; }
 
 private:
     LaunchContext MakeLaunchContext(Clock& clock);

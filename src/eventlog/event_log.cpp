@@ -17,8 +17,9 @@ void EventLogList::SetSink(EventListSink* sink) {
     sink_ = sink;
 }
 
-std::string EventLogList::Stamp(Clock& clock) {
-    const LocalTime t = clock.Now();
+std::string EventLogList::Stamp(Clock& clock) { return Stamp(clock.Now()); }
+
+std::string EventLogList::Stamp(const LocalTime& t) {
     char stamp[64];
     std::snprintf(stamp, sizeof stamp, "%02d-%02d-%02d %02d:%02d:%02d: ", t.year, t.month, t.day, t.hour, t.minute,
                   t.second);
@@ -36,7 +37,8 @@ void EventLogList::AddEventV(const char* format, va_list args) {
     if (!enabled.load()) return;
 
     char buffer[kLineBuffer];
-    std::string stamp = Stamp(clock_);
+    const LocalTime now = clock_.Now();
+    std::string stamp = Stamp(now);
     if (stamp.size() > kStampLength) stamp.resize(kStampLength);  // a year beyond 9999 cannot widen it
     std::snprintf(buffer, sizeof buffer, "%s", stamp.c_str());
     const size_t room = kLineBuffer - 2 - stamp.size();  // at most 1022 minus the stamp characters of text
@@ -44,6 +46,7 @@ void EventLogList::AddEventV(const char* format, va_list args) {
     const std::string line(buffer);
 
     if (jotwell_ && jotwell_->useGlobalJotwell()) jotwell_->WriteGlobalLog(line.substr(stamp.size()));
+    if (EventLineObserver* observer = observer_.load()) observer->EventLineAdded(now, line.substr(stamp.size()));
 
     {
         std::lock_guard<std::mutex> lock(pendingLock_);

@@ -28,6 +28,7 @@ extern "C" void OnDesktopExitSignal(int) { g_exitSignal.store(true); }
 }  // namespace
 
 int RunDesktop(int argc, char** argv, JotwellBinding& jotwell, Registry& registry, const UpdateTuning& update) {
+    const std::string metricsFile = MetricsFileArgument(argc, argv);  // before Qt takes its own arguments
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Haldmoor3"));
     QApplication::setQuitOnLastWindowClosed(false);
@@ -49,6 +50,7 @@ int RunDesktop(int argc, char** argv, JotwellBinding& jotwell, Registry& registr
     context.timerPeriodMs = TimerPeriodSetting();
     context.consoleTimeoutMs = ConsoleTimeoutSetting();
     context.update = update;
+    context.metricsFile = metricsFile;
 
     // A signal acts as "Exit", as in the headless program: servers keep running.
     std::signal(SIGTERM, OnDesktopExitSignal);

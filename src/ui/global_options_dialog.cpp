@@ -20,6 +20,7 @@
 #include "app/server_manager.h"
 #include "ui/dialog_buttons.h"
 #include "ui/help.h"
+#include "ui/notifications_dialog.h"
 #include "ui/presenter.h"
 #include "ui/text_codec.h"
 
@@ -275,6 +276,17 @@ GlobalOptionsDialog::GlobalOptionsDialog(ServerManager& manager, UiPresenter& pr
     tracker->addRow(QStringLiteral("Email address *"), fields_["email"]);
     right->addWidget(trackerBox);
     right->addWidget(infoBox);
+
+    // The web hooks live in cfg/haldmoor3.ini; their dialog saves them on its own OK.
+    auto* notifyBox = new QGroupBox(QStringLiteral("Notifications"));
+    auto* notify = new QHBoxLayout(notifyBox);
+    notifyCount_ = new QLabel;
+    notifyCount_->setObjectName(QStringLiteral("notifyCount"));
+    notify->addWidget(notifyCount_, 1);
+    notify->addWidget(makeButton("notifications", QStringLiteral("Notifications..."),
+                                 QStringLiteral("The web hooks that hear of crashes, restarts, kicks and other events.")));
+    ShowNotifyCount();
+    right->addWidget(notifyBox);
     right->addStretch(1);
 
     // The game folder and the anti-cheat options; then the dialog's own buttons.
@@ -293,6 +305,11 @@ GlobalOptionsDialog::GlobalOptionsDialog(ServerManager& manager, UiPresenter& pr
     connect(buttons_["gameFolder"], &QPushButton::clicked, this, [this] { SelectGameFolder(); });
     connect(buttons_["antiCheat"], &QPushButton::clicked, this, [this] { RunEditor(editAntiCheat_); });
     connect(buttons_["infoServerOptions"], &QPushButton::clicked, this, [this] { RunEditor(editInfoServer_); });
+    connect(buttons_["notifications"], &QPushButton::clicked, this, [this] {
+        NotificationsDialog dialog(manager_, presenter_, this);
+        presenter_.Exec(dialog);
+        ShowNotifyCount();
+    });
     buttons_["antiCheat"]->setEnabled(static_cast<bool>(editAntiCheat_));
     buttons_["infoServerOptions"]->setEnabled(static_cast<bool>(editInfoServer_));
 
@@ -318,6 +335,13 @@ GlobalOptionsDialog::GlobalOptionsDialog(ServerManager& manager, UiPresenter& pr
 GlobalOptionsDialog::~GlobalOptionsDialog() {
     // A dialog that goes without OK or Cancel (the program ends under it) still ends as a Cancel.
     if (!ended_) manager_.CloseGlobalOptions(form_, false);
+}
+
+void GlobalOptionsDialog::ShowNotifyCount() {
+    const size_t count = manager_.programSettings.settings.notify.size();
+    notifyCount_->setText(count == 0   ? QStringLiteral("No web hooks")
+                          : count == 1 ? QStringLiteral("1 web hook")
+                                       : QStringLiteral("%1 web hooks").arg(count));
 }
 
 void GlobalOptionsDialog::ShowOptions(const CGlobalOptions& options) {

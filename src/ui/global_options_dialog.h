@@ -1,6 +1,6 @@
 // The global options dialog ("Haldmoor3 Global Options"): the settings of the program as a whole and
 // the defaults new server configurations take, the game folder, and the buttons that open the
-// anti-cheat and the remote info server options.
+// anti-cheat and the remote info server options and the notifications (which save themselves).
 //
 // Opened modally from the main window on the GUI thread. It works on the manager's dialog form
 // (OpenGlobalOptions) and ends through CloseGlobalOptions: OK hands the form over, and a value the
@@ -20,6 +20,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSpinBox;
@@ -56,6 +57,7 @@ private:
     void ShowOptions(const CGlobalOptions& options);
     void RunEditor(const OptionsEditor& edit);
     void SelectGameFolder();
+    void ShowNotifyCount();
     void FocusField(GlobalOptionsField field);
     void End(bool ok);
 
@@ -71,6 +73,7 @@ private:
     std::array<QLineEdit*, 4> address_{};
     QComboBox* region_ = nullptr;
     QSpinBox* playersAll_ = nullptr;
+    QLabel* notifyCount_ = nullptr;
 };
 
 }  // namespace hm
