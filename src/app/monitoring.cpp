@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "app/server_manager.h"
-#include "notify/json_text.h"
+#include "servers/json_text.h"
 #include "platform/files.h"
 
 namespace hm {

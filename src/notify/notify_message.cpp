@@ -1,6 +1,6 @@
 #include "notify/notify_message.h"
 
-#include "notify/json_text.h"
+#include "servers/json_text.h"
 
 namespace hm {
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "app/monitoring.h"
-#include "notify/json_text.h"
+#include "servers/json_text.h"
 
 namespace hm {
 namespace {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "infoserver/info_protocol.h"
+#include "servers/json_text.h"
 #include "platform/socket.h"
 
 namespace {
@@ -25,33 +26,7 @@ using namespace hm;
 constexpr uint32_t kAnswerWaitMs = 1000;
 constexpr int kTries = 3;  // the first and two more for a lost datagram
 
-// Windows-1252 characters 0x80 to 0x9F as Unicode (0 = undefined in the code page).
-constexpr uint16_t kHigh1252[32] = {0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-                                    0x2039, 0x0152, 0, 0x017D, 0, 0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-                                    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E, 0x0178};
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-std::string ToUtf8(const std::string& cp1252) {
-    std::string out;
-    for (const char ch : cp1252) {
-        const uint8_t c = static_cast<uint8_t>(ch);
-        const uint32_t cp = (c >= 0x80 && c < 0xA0 && kHigh1252[c - 0x80]) ? kHigh1252[c - 0x80] : c;
-        AppendUtf8(out, cp);
-    }
-    return out;
-}
+std::string ToUtf8(const std::string& cp1252) { return Cp1252ToUtf8(cp1252); }
 
 // nullopt for malformed UTF-8 or a character that Windows-1252 cannot hold.
 std::optional<std::string> FromUtf8(const std::string& utf8) {
@@ -82,10 +57,13 @@ std::optional<std::string> FromUtf8(const std::string& utf8) {
             out += static_cast<char>(cp);
             continue;
         }
+        // The code page's characters 0x80 to 0x9F, found by their UTF-8 form.
+        const std::string character = utf8.substr(i - length, length);
         bool found = false;
         for (int k = 0; k < 32 && !found; ++k) {
-            if (kHigh1252[k] == cp) {
-                out += static_cast<char>(0x80 + k);
+            const std::string byte(1, static_cast<char>(0x80 + k));
+            if (Cp1252ToUtf8(byte) == character) {
+                out += byte;
                 found = true;
             }
         }
@@ -99,24 +77,6 @@ size_t Width(const std::string& utf8) {
     size_t n = 0;
     for (const char c : utf8) n += (static_cast<uint8_t>(c) & 0xC0) != 0x80;
     return n;
-}
-
-std::string JsonText(const std::string& utf8) {
-    std::string out = "\"";
-    for (const char ch : utf8) {
-        const uint8_t c = static_cast<uint8_t>(ch);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += ch;
-        } else if (c < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-        } else {
-            out += ch;
-        }
-    }
-    return out + "\"";
 }
 
 void PrintTable(const std::vector<std::vector<std::string>>& rows) {
@@ -213,10 +173,10 @@ int PrintServers(const Options& options, const std::vector<std::string>& records
             const info::ServerRecord& s = servers[i];
             std::printf("%s\n  {\"index\": %d, \"port\": %u, \"gameName\": %s, \"mission\": %s, \"script\": %s, "
                         "\"maxPlayers\": %u, \"consolePort\": %u",
-                        i ? "," : "", s.index, s.serverPort, JsonText(ToUtf8(s.gameName)).c_str(),
-                        JsonText(ToUtf8(s.missionTitle)).c_str(), JsonText(ToUtf8(s.scriptName)).c_str(), s.maxPlayers,
+                        i ? "," : "", s.index, s.serverPort, JsonString(s.gameName).c_str(),
+                        JsonString(s.missionTitle).c_str(), JsonString(s.scriptName).c_str(), s.maxPlayers,
                         s.consolePort);
-            if (options.showPasswords) std::printf(", \"consolePassword\": %s", JsonText(ToUtf8(s.consolePassword)).c_str());
+            if (options.showPasswords) std::printf(", \"consolePassword\": %s", JsonString(s.consolePassword).c_str());
             std::printf("}");
         }
         std::printf("%s]\n", servers.empty() ? "" : "\n");
@@ -246,7 +206,7 @@ int PrintTrackerInfo(const Options& options, const std::vector<std::string>& rec
         std::printf("[");
         for (size_t i = 0; i < entries.size(); ++i) {
             std::printf("%s\n  {\"index\": %d, \"key\": %s, \"value\": %s}", i ? "," : "", entries[i].index,
-                        JsonText(ToUtf8(entries[i].key)).c_str(), JsonText(ToUtf8(entries[i].value)).c_str());
+                        JsonString(entries[i].key).c_str(), JsonString(entries[i].value).c_str());
         }
         std::printf("%s]\n", entries.empty() ? "" : "\n");
         return 0;

@@ -1,4 +1,4 @@
-#include "notify/json_text.h"
+#include "servers/json_text.h"
 
 #include <cstdint>
 #include <cstdio>
