@@ -159,16 +159,7 @@ uint32_t TimerPeriodSetting() {
 // A console silence time-out in ms that replaces both normal ones, so that a hung
 // server is noticed within seconds. Only plain decimal digits in 100 ... 3600000 count; anything else
 // keeps the normal time-outs (0).
-uint32_t ConsoleTimeoutSetting() {
-    const char* text = std::getenv("HALDMOOR3_CONSOLE_TIMEOUT_MS");
-    if (!text || !*text) return 0;
-    uint32_t value = 0;
-    for (const char* c = text; *c; ++c) {
-        if (*c < '0' || *c > '9' || c - text >= 7) return 0;
-        value = value * 10 + static_cast<uint32_t>(*c - '0');
-    }
-    return value >= 100 && value <= 3600000 ? value : 0;
-}
+uint32_t ConsoleTimeoutSetting() { return EnvironmentNumber("HALDMOOR3_CONSOLE_TIMEOUT_MS", 100, 3600000, 0); }
 
 std::string MetricsFileArgument(int argc, char** argv) { return ParseArguments(argc, argv).metricsFile; }
 
